@@ -1,0 +1,6 @@
+#pragma once
+
+#include <QString>
+
+// The plain decimal form of a whole number: no sign, no leading zeros, no point.
+QString Decimal_Text(double whole_number);

@@ -1,0 +1,79 @@
+#include "port/SimulatedBoard.h"
+
+#include "port/PortWords.h"
+
+#include <cstdio>
+#include <string>
+#include <utility>
+
+namespace {
+
+std::string Hex(unsigned value, int digits) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%0*X", digits, value);
+    return text;
+}
+
+} // namespace
+
+bool LatchedFrame::malformed() const {
+    return clock_edges != Port_Words::Frame_Bits;
+}
+
+void SimulatedBoard::onFrameLatched(Frame_Listener listener) {
+    listeners_.push_back(std::move(listener));
+}
+
+void SimulatedBoard::put(std::uint16_t address, std::uint16_t word) {
+    if (address != static_cast<std::uint16_t>(Port_Words::Port_Address)) {
+        throw PortError("program fault: a word was addressed to " + Hex(address, 3) +
+                        "; the board answers only at 0x378. Nothing was written.");
+    }
+    if (word > 0xFF) {
+        throw PortError("program fault: the word " + Hex(word, 4) +
+                        " has a high byte; the data lines carry only the low byte. "
+                        "Nothing was written.");
+    }
+    drive(word);
+}
+
+void SimulatedBoard::drive(std::uint16_t word) {
+    using namespace Port_Words;
+    const bool was_selected = (lines_ & Select_Line) == 0;
+    const bool selected = (word & Select_Line) == 0;
+    const bool clock_rose = (lines_ & Clock_Line) == 0 && (word & Clock_Line) != 0;
+    lines_ = word;
+
+    if (!was_selected && !selected) {
+        // Idle: only the last idle word before select falls belongs to a frame.
+        pending_words_.assign(1, word);
+        return;
+    }
+    pending_words_.push_back(word);
+    if (selected) {
+        if (was_selected && clock_rose) {
+            shift_register_ = ((shift_register_ << 1) | (word & Serial_Data_Line)) & 0x7F;
+            ++edges_;
+        }
+        return;
+    }
+
+    LatchedFrame frame;
+    frame.number = ++frame_count_;
+    frame.code = static_cast<int>(shift_register_);
+    frame.clock_edges = edges_;
+    frame.words = std::move(pending_words_);
+    pending_words_.clear();
+    edges_ = 0;
+    code_ = frame.code;
+    if (frame.malformed()) {
+        ++malformed_count_;
+    }
+    if (history_.size() == History_Limit) {
+        history_.pop_front();
+    }
+    history_.push_back(std::move(frame));
+    for (const auto& listener : listeners_) {
+        listener(history_.back());
+    }
+}

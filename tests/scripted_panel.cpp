@@ -1,0 +1,74 @@
+// The real program, worked by a script instead of a person, for tests that
+// need its exit status and its output.
+//   ZOVREL_SCRIPT   actions, comma-separated: run, zero, mid, full, code=N, exit, close
+//   ZOVREL_FAIL_AT  when set, the port is a recorder that fails at that write
+// Every message box that opens is described on standard output and closed.
+#include "app/Program.h"
+#include "panel/Form1.h"
+#include "port/RecorderPort.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTimer>
+
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+void Play(Form1& form, const QStringList& actions) {
+    for (const QString& action : actions) {
+        if (action == QLatin1String("run")) {
+            form.cmdRun->click();
+        } else if (action == QLatin1String("zero")) {
+            form.cmdZS->click();
+        } else if (action == QLatin1String("mid")) {
+            form.cmdMS->click();
+        } else if (action == QLatin1String("full")) {
+            form.cmdFS->click();
+        } else if (action.startsWith(QLatin1String("code="))) {
+            form.vsbInputCode1->setValue(action.mid(5).toInt());
+        } else if (action == QLatin1String("exit")) {
+            form.cmdExit->click();
+        } else if (action == QLatin1String("close")) {
+            form.close();
+        }
+    }
+}
+
+void Describe_And_Close_Message_Boxes() {
+    auto* watch = new QTimer(qApp);
+    QObject::connect(watch, &QTimer::timeout, [] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            std::printf("box: %s | %s | %s\n", qPrintable(box->windowTitle()),
+                        box->icon() == QMessageBox::Critical ? "critical" : "other",
+                        qPrintable(box->text()));
+            std::fflush(stdout);
+            box->accept();
+        }
+    });
+    watch->start(10);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::shared_ptr<RecorderPort> recorder;
+    Program_Hooks hooks;
+    if (qEnvironmentVariableIsSet("ZOVREL_FAIL_AT")) {
+        recorder = std::make_shared<RecorderPort>(qEnvironmentVariableIntValue("ZOVREL_FAIL_AT"));
+        hooks.make_port = [recorder](const Program_Options&) { return recorder; };
+    }
+    const QStringList actions = qEnvironmentVariable("ZOVREL_SCRIPT").split(QLatin1Char(','));
+    hooks.after_show = [actions](Form1& form) {
+        Describe_And_Close_Message_Boxes();
+        QTimer::singleShot(0, &form, [&form, actions] { Play(form, actions); });
+    };
+    const int status = Run_Program(argc, argv, hooks);
+    if (recorder) {
+        std::printf("writes: %zu\n", recorder->writes().size());
+    }
+    return status;
+}

@@ -1,0 +1,128 @@
+#include "model/BitConversion.h"
+#include "model/Module1.h"
+
+#include <QTest>
+
+#include <array>
+#include <vector>
+
+namespace {
+
+// Seven bits that, like the scroll bars, report a change only when a write
+// really changes a value. A change is logged as +k (rose) or -k-1 (dropped).
+class Logged_Bits : public BitView {
+public:
+    std::array<int, Bit_Count> value{};
+    std::vector<int> changes;
+
+    int bit(int k) const override { return value.at(k); }
+    void setBit(int k, int v) override {
+        if (value.at(k) == v) {
+            return;
+        }
+        value.at(k) = v;
+        changes.push_back(v ? k : -k - 1);
+    }
+    void load(int code) {
+        for (int k = 0; k < Bit_Count; ++k) {
+            value[k] = (code >> k) & 1;
+        }
+    }
+    int code() const {
+        int c = 0;
+        for (int k = 0; k < Bit_Count; ++k) {
+            c |= value[k] << k;
+        }
+        return c;
+    }
+};
+
+using Changes = std::vector<int>;
+
+} // namespace
+
+class Bit_Conversion_Test : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() { Module1::Data_Byte = 0; }
+
+    void composing_data() {
+        QTest::addColumn<int>("bits");
+        QTest::addColumn<double>("expected");
+        QTest::newRow("all bits 0") << 0b0000000 << 0.0;
+        QTest::newRow("all bits 1") << 0b1111111 << 127.0;
+        QTest::newRow("bit 6 alone") << 0b1000000 << 64.0;
+        QTest::newRow("bit 0 alone") << 0b0000001 << 1.0;
+        QTest::newRow("bits 0 and 2") << 0b0000101 << 5.0;
+        QTest::newRow("bits 1 to 5") << 0b0111110 << 62.0;
+    }
+    void composing() {
+        QFETCH(int, bits);
+        QFETCH(double, expected);
+        Logged_Bits view;
+        view.load(bits);
+        // Whatever the register holds, composing reads only the bits.
+        Module1::Data_Byte = 99;
+        double target = -1;
+        Get_Data_Byte_from_Bits(view, target);
+        QCOMPARE(target, expected);
+        QCOMPARE(Module1::Data_Byte, 99.0);
+        QVERIFY(view.changes.empty());
+    }
+
+    void composing_keeps_each_weighted_term_in_its_slot() {
+        Logged_Bits view;
+        view.load(0b1000101);
+        double target = 0;
+        Get_Data_Byte_from_Bits(view, target);
+        const std::array<double, 7> terms = {Module1::Bit0_Term, Module1::Bit1_Term,
+                                             Module1::Bit2_Term, Module1::Bit3_Term,
+                                             Module1::Bit4_Term, Module1::Bit5_Term,
+                                             Module1::Bit6_Term};
+        const std::array<double, 7> expected = {1, 0, 4, 0, 0, 0, 64};
+        QCOMPARE(terms, expected);
+    }
+
+    void spreading_order_data() {
+        QTest::addColumn<int>("before");
+        QTest::addColumn<double>("code");
+        QTest::addColumn<Changes>("changes");
+        QTest::newRow("0 over all 0") << 0 << 0.0 << Changes{};
+        QTest::newRow("127 over all 1")
+            << 127 << 127.0 << Changes{-1, -2, -3, -4, -5, -6, -7, 0, 1, 2, 3, 4, 5, 6};
+        QTest::newRow("64 over bit 6") << 64 << 64.0 << Changes{-7, 6};
+        QTest::newRow("5 over bits 0 and 1") << 3 << 5.0 << Changes{-1, -2, 0, 2};
+        QTest::newRow("0 over 127") << 127 << 0.0 << Changes{-1, -2, -3, -4, -5, -6, -7};
+        QTest::newRow("1 over 0") << 0 << 1.0 << Changes{0};
+        // Bits of weight 128 and above never reach the scroll bars.
+        QTest::newRow("200 keeps its low seven bits") << 0 << 200.0 << Changes{3, 6};
+    }
+    void spreading_order() {
+        QFETCH(int, before);
+        QFETCH(double, code);
+        QFETCH(Changes, changes);
+        Logged_Bits view;
+        view.load(before);
+        Module1::Data_Byte = code;
+        Set_Bits_from_Data_Byte(view);
+        QCOMPARE(view.changes, changes);
+        QCOMPARE(view.code(), static_cast<int>(code) & 127);
+        QCOMPARE(Module1::Data_Byte, code);
+    }
+
+    void every_code_survives_the_round_trip() {
+        Logged_Bits view;
+        view.load(0b1010101);
+        for (int n = 0; n <= 127; ++n) {
+            Module1::Data_Byte = n;
+            Set_Bits_from_Data_Byte(view);
+            double composed = -1;
+            Get_Data_Byte_from_Bits(view, composed);
+            QCOMPARE(composed, double(n));
+        }
+    }
+};
+
+QTEST_APPLESS_MAIN(Bit_Conversion_Test)
+#include "tst_bit_conversion.moc"

@@ -1,0 +1,68 @@
+#include "app/ProgramOptions.h"
+
+#include <QTest>
+
+using Outcome = Command_Line::Outcome;
+Q_DECLARE_METATYPE(Command_Line::Outcome)
+
+class Command_Line_Test : public QObject {
+    Q_OBJECT
+
+private slots:
+    void reading_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<Outcome>("outcome");
+        QTest::addColumn<QString>("port");
+        QTest::addColumn<QString>("text_has");
+        const auto row = [](const char* name, QStringList args, Outcome o, QString port,
+                            QString has = {}) {
+            QTest::newRow(name) << args << o << port << has;
+        };
+        row("nothing", {}, Outcome::Run, "auto");
+        row("sim", {"--port=sim"}, Outcome::Run, "sim");
+        row("sim, separate value", {"--port", "sim"}, Outcome::Run, "sim");
+        row("direct", {"--port=direct"}, Outcome::Run, "direct");
+        row("named device", {"--port=ppdev:/dev/parport1"}, Outcome::Run, "ppdev:/dev/parport1");
+        row("help", {"--help"}, Outcome::Print_And_Exit, {}, "--port");
+        row("short help", {"-h"}, Outcome::Print_And_Exit, {}, "zovrel-panel [options]");
+        row("version", {"--version"}, Outcome::Print_And_Exit, {}, "zovrel-panel");
+        row("unknown option", {"--colour"}, Outcome::Misuse, {}, "colour");
+        row("unknown port", {"--port=lpt2"}, Outcome::Misuse, {}, "'lpt2'");
+        row("empty port", {"--port="}, Outcome::Misuse, {}, "unknown port ''");
+        row("port without value", {"--port"}, Outcome::Misuse, {}, "port");
+        row("device without path", {"--port=ppdev:"}, Outcome::Misuse, {}, "ppdev:");
+        row("relative device", {"--port=ppdev:parport0"}, Outcome::Misuse, {}, "ppdev:parport0");
+        row("port twice", {"--port=sim", "--port=auto"}, Outcome::Misuse, {}, "more than once");
+        row("positional argument", {"board.cfg"}, Outcome::Misuse, {}, "board.cfg");
+        row("control characters", {"--port=a\nb\x1b[2J"}, Outcome::Misuse, {}, "a?b?[2J");
+        row("long value", {"--port=" + QString(5000, u'x')}, Outcome::Misuse, {}, "xxx...");
+    }
+    void reading() {
+        QFETCH(QStringList, arguments);
+        QFETCH(Outcome, outcome);
+        QFETCH(QString, port);
+        QFETCH(QString, text_has);
+        arguments.prepend(QStringLiteral("zovrel-panel"));
+        const Command_Line line = Read_Command_Line(arguments);
+        QCOMPARE(line.outcome, outcome);
+        QVERIFY2(line.text.contains(text_has), qPrintable(line.text));
+        switch (outcome) {
+        case Outcome::Run:
+            QCOMPARE(line.options.port, port);
+            break;
+        case Outcome::Print_And_Exit:
+            QCOMPARE(line.exit_status, 0);
+            break;
+        case Outcome::Misuse:
+            QCOMPARE(line.exit_status, 2);
+            // One line of standard error, however odd the input.
+            QCOMPARE(line.text.count(QLatin1Char('\n')), 1);
+            QVERIFY(line.text.endsWith(QLatin1Char('\n')));
+            QVERIFY(line.text.size() < 400);
+            break;
+        }
+    }
+};
+
+QTEST_APPLESS_MAIN(Command_Line_Test)
+#include "tst_command_line.moc"
