@@ -69,7 +69,7 @@ Command_Line Read_Command_Line(const QStringList& arguments) {
     if (parser.isSet(help)) {
         line.outcome = Command_Line::Outcome::Print_And_Exit;
         line.text = parser.helpText().replace(QStringLiteral("<executable_name>"),
-                                                QStringLiteral("zovrel-panel"));
+                                              QStringLiteral("zovrel-panel"));
         return line;
     }
     if (parser.isSet(version)) {

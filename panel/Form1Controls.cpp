@@ -131,11 +131,11 @@ void Form1::Create_Controls() {
 
 void Form1::Set_Tab_Order() {
     // Ascending tab index; focus starts on vsbBit(1), tab index 0.
-    QWidget* const order[] = {
-        vsbBit[1],     vsbBit[2], vsbBit[3],    vsbBit[4],     vsbBit[5],     vsbBit[6],
-        txtBit[6],     txtBit[5], txtBit[1],    txtBit[2],     txtBit[3],     txtBit[4],
-        cmdExit,       cmdRun,    vsbBit[0],    txtBit[0],     txtSDA_Write,  vsbInputCode1,
-        cmdZS,         cmdMS,     cmdFS,        txtDisplay1};
+    QWidget* const order[] = {vsbBit[1], vsbBit[2],    vsbBit[3],     vsbBit[4], vsbBit[5],
+                              vsbBit[6], txtBit[6],    txtBit[5],     txtBit[1], txtBit[2],
+                              txtBit[3], txtBit[4],    cmdExit,       cmdRun,    vsbBit[0],
+                              txtBit[0], txtSDA_Write, vsbInputCode1, cmdZS,     cmdMS,
+                              cmdFS,     txtDisplay1};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i) {
         setTabOrder(order[i], order[i + 1]);
     }

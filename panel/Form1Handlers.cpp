@@ -19,7 +19,8 @@ void Form1::Connect_Handlers() {
         connect(vsbBit[k], &QScrollBar::valueChanged, this,
                 [this, k] { Run_Handler([this, k] { vsbBit_Change(k); }); });
     }
-    connect(cmdRun, &QPushButton::clicked, this, [this] { Run_Handler([this] { cmdRun_Click(); }); });
+    connect(cmdRun, &QPushButton::clicked, this,
+            [this] { Run_Handler([this] { cmdRun_Click(); }); });
     connect(cmdZS, &QPushButton::clicked, this, [this] { Run_Handler([this] { cmdZS_Click(); }); });
     connect(cmdMS, &QPushButton::clicked, this, [this] { Run_Handler([this] { cmdMS_Click(); }); });
     connect(cmdFS, &QPushButton::clicked, this, [this] { Run_Handler([this] { cmdFS_Click(); }); });

@@ -8,7 +8,8 @@ namespace Port_Words {
 // Converts hexadecimal text in the "&H378" form to a 16-bit integer. Evaluated
 // by the compiler, so a malformed literal fails the build rather than a frame.
 consteval std::int16_t Hex_Text_to_Integer(std::string_view text) {
-    if (text.size() < 3 || text.size() > 6 || text[0] != '&' || (text[1] != 'H' && text[1] != 'h')) {
+    if (text.size() < 3 || text.size() > 6 || text[0] != '&' ||
+        (text[1] != 'H' && text[1] != 'h')) {
         throw "not hexadecimal text of the &H form";
     }
     unsigned value = 0;

@@ -11,9 +11,9 @@
 
 // What the chip latched when its select line rose.
 struct LatchedFrame {
-    std::uint64_t number = 0; // counts from 1
-    int code = 0;             // the shift register's seven bits at the rise of select
-    int clock_edges = 0;      // rising clock edges while selected
+    std::uint64_t number = 0;         // counts from 1
+    int code = 0;                     // the shift register's seven bits at the rise of select
+    int clock_edges = 0;              // rising clock edges while selected
     std::vector<std::uint16_t> words; // the last idle word, the selected words, the rising word
 
     bool malformed() const;

@@ -76,10 +76,9 @@ private slots:
         view.load(0b1000101);
         double target = 0;
         Get_Data_Byte_from_Bits(view, target);
-        const std::array<double, 7> terms = {Module1::Bit0_Term, Module1::Bit1_Term,
-                                             Module1::Bit2_Term, Module1::Bit3_Term,
-                                             Module1::Bit4_Term, Module1::Bit5_Term,
-                                             Module1::Bit6_Term};
+        const std::array<double, 7> terms = {
+            Module1::Bit0_Term, Module1::Bit1_Term, Module1::Bit2_Term, Module1::Bit3_Term,
+            Module1::Bit4_Term, Module1::Bit5_Term, Module1::Bit6_Term};
         const std::array<double, 7> expected = {1, 0, 4, 0, 0, 0, 64};
         QCOMPARE(terms, expected);
     }

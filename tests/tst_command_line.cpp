@@ -15,9 +15,7 @@ private slots:
         QTest::addColumn<QString>("port");
         QTest::addColumn<QString>("text_has");
         const auto row = [](const char* name, QStringList args, Outcome o, QString port,
-                            QString has = {}) {
-            QTest::newRow(name) << args << o << port << has;
-        };
+                            QString has = {}) { QTest::newRow(name) << args << o << port << has; };
         row("nothing", {}, Outcome::Run, "auto");
         row("sim", {"--port=sim"}, Outcome::Run, "sim");
         row("sim, separate value", {"--port", "sim"}, Outcome::Run, "sim");

@@ -161,7 +161,8 @@ private slots:
     void full_scale_from_zero_rises_then_drops_and_rises_again() {
         Panel_Fixture p;
         QTest::mouseClick(p.form->cmdFS, Qt::LeftButton);
-        const Changes expected{0, 1, 2, 3, 4, 5, 6, -1, -2, -3, -4, -5, -6, -7, 0, 1, 2, 3, 4, 5, 6};
+        const Changes expected{0,  1,  2,  3, 4, 5, 6, -1, -2, -3, -4,
+                               -5, -6, -7, 0, 1, 2, 3, 4,  5,  6};
         QCOMPARE(p.bit_changes, expected);
         QCOMPARE(p.form->txtDisplay1->text(), QStringLiteral("127"));
         QCOMPARE(p.form->txtSDA_Write->text(), QStringLiteral("127"));

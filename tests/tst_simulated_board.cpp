@@ -93,7 +93,8 @@ private slots:
         QFETCH(int, word);
         SimulatedBoard board;
         board.write(0x378, 0x24);
-        QVERIFY_THROWS_EXCEPTION(PortError, board.write(std::uint16_t(address), std::uint16_t(word)));
+        QVERIFY_THROWS_EXCEPTION(PortError,
+                                 board.write(std::uint16_t(address), std::uint16_t(word)));
         QCOMPARE(board.lines(), std::uint16_t{0x24});
     }
 
