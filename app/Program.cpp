@@ -8,7 +8,6 @@
 
 #include <QApplication>
 #include <QScreen>
-#include <QStyle>
 
 #include <cstdio>
 
@@ -23,7 +22,7 @@ QStringList Arguments(int argc, char** argv) {
 }
 
 void Centre_On_Screen(QWidget& window) {
-    if (const QScreen* screen = window.screen()) {
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         window.move(screen->availableGeometry().center() - window.rect().center());
     }
 }
@@ -63,8 +62,8 @@ int Run_Program(int argc, char** argv, const Program_Hooks& hooks) {
         Report_Failure_And_Exit(window_for_report, what);
     });
     window_for_report = &form;
-    form.show();
     Centre_On_Screen(form);
+    form.show();
     if (hooks.after_show) {
         hooks.after_show(form);
     }

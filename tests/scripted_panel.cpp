@@ -1,6 +1,7 @@
 // The real program, worked by a script instead of a person, for tests that
 // need its exit status and its output.
-//   ZOVREL_SCRIPT   actions, comma-separated: run, zero, mid, full, code=N, exit, close
+//   ZOVREL_SCRIPT   actions, comma-separated: run, zero, mid, full, code=N, shot=FILE.png,
+//                   exit, close
 //   ZOVREL_FAIL_AT  when set, the port is a recorder that fails at that write
 // Every message box that opens is described on standard output and closed.
 #include "app/Program.h"
@@ -32,6 +33,8 @@ void Play(Form1& form, const QStringList& actions) {
             form.vsbInputCode1->setValue(action.mid(5).toInt());
         } else if (action == QLatin1String("exit")) {
             form.cmdExit->click();
+        } else if (action.startsWith(QLatin1String("shot="))) {
+            form.grab().save(action.mid(5));
         } else if (action == QLatin1String("close")) {
             form.close();
         }
