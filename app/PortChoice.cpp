@@ -1,7 +1,8 @@
 #include "app/PortChoice.h"
 
+#include "port/DirectIoPort.h"
+#include "port/PpdevPort.h"
 #include "port/SimulatedBoard.h"
-#include "port/UnavailablePort.h"
 
 #include <cstdio>
 
@@ -12,9 +13,15 @@ Port_Choice Choose_Port(const Program_Options& options) {
         choice.output = choice.board;
         return choice;
     }
-    choice.output = std::make_shared<UnavailablePort>(
-        "this build cannot reach a real parallel port yet; start it with --port=sim to work "
-        "on the simulated board");
+    if (options.port == QLatin1String("direct")) {
+        choice.output = std::make_shared<DirectIoPort>();
+        return choice;
+    }
+    PpdevPort::Settings settings;
+    if (options.port.startsWith(QLatin1String("ppdev:"))) {
+        settings.device = std::filesystem::path(options.port.mid(6).toStdString());
+    }
+    choice.output = std::make_shared<PpdevPort>(std::move(settings));
     return choice;
 }
 

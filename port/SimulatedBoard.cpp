@@ -1,20 +1,9 @@
 #include "port/SimulatedBoard.h"
 
+#include "port/PortFault.h"
 #include "port/PortWords.h"
 
-#include <cstdio>
-#include <string>
 #include <utility>
-
-namespace {
-
-std::string Hex(unsigned value, int digits) {
-    char text[8];
-    std::snprintf(text, sizeof text, "0x%0*X", digits, value);
-    return text;
-}
-
-} // namespace
 
 bool LatchedFrame::malformed() const {
     return clock_edges != Port_Words::Frame_Bits;
@@ -25,14 +14,8 @@ void SimulatedBoard::onFrameLatched(Frame_Listener listener) {
 }
 
 void SimulatedBoard::put(std::uint16_t address, std::uint16_t word) {
-    if (address != static_cast<std::uint16_t>(Port_Words::Port_Address)) {
-        throw PortError("program fault: a word was addressed to " + Hex(address, 3) +
-                        "; the board answers only at 0x378. Nothing was written.");
-    }
-    if (word > 0xFF) {
-        throw PortError("program fault: the word " + Hex(word, 4) +
-                        " has a high byte; the data lines carry only the low byte. "
-                        "Nothing was written.");
+    if (address != static_cast<std::uint16_t>(Port_Words::Port_Address) || word > 0xFF) {
+        throw PortError(Program_Fault(address, word));
     }
     drive(word);
 }

@@ -1,4 +1,8 @@
+#include "app/PortChoice.h"
 #include "app/ProgramOptions.h"
+#include "port/DirectIoPort.h"
+#include "port/PpdevPort.h"
+#include "port/SimulatedBoard.h"
 
 #include <QTest>
 
@@ -59,6 +63,33 @@ private slots:
             QVERIFY(line.text.size() < 400);
             break;
         }
+    }
+
+    void choosing_the_port_data() {
+        QTest::addColumn<QString>("port");
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("auto") << "auto"
+                              << "ppdev";
+        QTest::newRow("named device") << "ppdev:/dev/parport3"
+                                      << "ppdev";
+        QTest::newRow("direct") << "direct"
+                                << "direct";
+        QTest::newRow("sim") << "sim"
+                             << "sim";
+    }
+    void choosing_the_port() {
+        QFETCH(QString, port);
+        QFETCH(QString, kind);
+        Program_Options options;
+        options.port = port;
+        const Port_Choice choice = Choose_Port(options);
+        QVERIFY(choice.output);
+        // Chosen, not opened: nothing touches the port before the user acts.
+        QVERIFY(!choice.output->isOpen());
+        QCOMPARE(bool(dynamic_cast<PpdevPort*>(choice.output.get())), kind == "ppdev");
+        QCOMPARE(bool(dynamic_cast<DirectIoPort*>(choice.output.get())), kind == "direct");
+        QCOMPARE(bool(choice.board), kind == "sim");
+        QCOMPARE(choice.board.get() == choice.output.get(), kind == "sim");
     }
 };
 

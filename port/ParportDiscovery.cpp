@@ -1,0 +1,80 @@
+#include "port/ParportDiscovery.h"
+
+#include <algorithm>
+#include <fstream>
+#include <system_error>
+
+namespace {
+
+std::optional<std::string> First_Line(const std::filesystem::path& file) {
+    std::ifstream in(file);
+    std::string line;
+    if (!in || !std::getline(in, line)) {
+        return std::nullopt;
+    }
+    return line;
+}
+
+// The first field of base-addr, in decimal: "888\t1912".
+std::optional<unsigned> Base_Address(const std::filesystem::path& file) {
+    const auto line = First_Line(file);
+    if (!line) {
+        return std::nullopt;
+    }
+    unsigned value = 0;
+    std::size_t digits = 0;
+    for (char c : *line) {
+        if (c < '0' || c > '9') {
+            break;
+        }
+        value = value * 10 + static_cast<unsigned>(c - '0');
+        if (++digits > 8) {
+            return std::nullopt;
+        }
+    }
+    if (digits == 0) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::string Trimmed(std::string text) {
+    const auto is_space = [](unsigned char c) { return c == ' ' || c == '\t' || c == '\r'; };
+    while (!text.empty() && is_space(static_cast<unsigned char>(text.back()))) {
+        text.pop_back();
+    }
+    return text;
+}
+
+} // namespace
+
+std::vector<Parport_Entry> List_Parports(const std::filesystem::path& root) {
+    std::vector<Parport_Entry> ports;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(root, error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind("parport", 0) != 0 || name.size() == 7 ||
+            !std::all_of(name.begin() + 7, name.end(),
+                         [](char c) { return c >= '0' && c <= '9'; })) {
+            continue;
+        }
+        const auto base = Base_Address(entry.path() / "base-addr");
+        if (!base) {
+            continue;
+        }
+        ports.push_back({name, *base, Active_Device(name, root).value_or("none")});
+    }
+    std::sort(ports.begin(), ports.end(), [](const auto& a, const auto& b) {
+        return a.name.size() != b.name.size() ? a.name.size() < b.name.size() : a.name < b.name;
+    });
+    return ports;
+}
+
+std::optional<std::string> Active_Device(const std::string& name,
+                                         const std::filesystem::path& root) {
+    const auto line = First_Line(root / name / "devices" / "active");
+    if (!line) {
+        return std::nullopt;
+    }
+    return Trimmed(*line);
+}

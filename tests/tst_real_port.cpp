@@ -1,0 +1,331 @@
+#include "model/Module1.h"
+#include "port/DirectIoPort.h"
+#include "port/FrameWriter.h"
+#include "port/NTPort.h"
+#include "port/PpdevPort.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <fcntl.h>
+#include <sys/ioctl.h>
+// After sys/ioctl.h, which defines the request macros it uses.
+#include <linux/ppdev.h>
+
+#include <cerrno>
+#include <memory>
+
+namespace {
+
+// Stands in for the kernel: logs every call as text and fails the one call
+// whose text starts with fail_on, with fail_errno.
+class Fake_Kernel : public System_Calls {
+public:
+    QStringList calls;
+    QString fail_on;
+    int fail_errno = 0;
+
+    int open(const char* path, int flags) override {
+        const bool as_asked = flags == (O_RDWR | O_CLOEXEC);
+        return Log(QStringLiteral("open %1%2").arg(path, as_asked ? "" : " with other flags"), 3);
+    }
+    int ioctl(int fd, unsigned long request, void* argument) override {
+        QString text = fd == 3 ? QString() : QStringLiteral("(bad fd) ");
+        switch (request) {
+        case PPCLAIM:
+            text += "PPCLAIM";
+            break;
+        case PPRELEASE:
+            text += "PPRELEASE";
+            break;
+        case PPDATADIR:
+            text += QStringLiteral("PPDATADIR %1").arg(*static_cast<int*>(argument));
+            break;
+        case PPWDATA:
+            text += QStringLiteral("PPWDATA %1")
+                        .arg(*static_cast<unsigned char*>(argument), 2, 16, QLatin1Char('0'));
+            break;
+        default:
+            text += QStringLiteral("ioctl %1").arg(request);
+            break;
+        }
+        return Log(text, 0);
+    }
+    int close(int fd) override { return Log(QStringLiteral("close %1").arg(fd), 0); }
+    int ioperm(unsigned long from, unsigned long count, int on) override {
+        return Log(QStringLiteral("ioperm %1 %2 %3").arg(from, 0, 16).arg(count).arg(on), 0);
+    }
+    void outb(unsigned char value, unsigned short port) override {
+        Log(QStringLiteral("outb %1 %2").arg(value, 2, 16, QLatin1Char('0')).arg(port, 0, 16), 0);
+    }
+
+    QStringList data_writes() const { return calls.filter(QRegularExpression("^(PPWDATA|outb)")); }
+
+private:
+    int Log(const QString& text, int result) {
+        calls << text;
+        if (!fail_on.isEmpty() && text.startsWith(fail_on)) {
+            errno = fail_errno;
+            return -1;
+        }
+        return result;
+    }
+};
+
+// A procfs tree of parallel ports: "parport1=888" gives a port at 0x378,
+// "parport0=632:lp" one held by lp.
+class Fake_Procfs {
+public:
+    explicit Fake_Procfs(const QStringList& ports) {
+        for (const QString& port : ports) {
+            const QStringList parts = port.split(QRegularExpression("[=:]"));
+            const QString folder = dir.filePath(parts[0]);
+            QDir().mkpath(folder + "/devices");
+            Write(folder + "/base-addr", parts[1] + "\t1912\n");
+            Write(folder + "/devices/active", (parts.size() > 2 ? parts[2] : "none") + "\n");
+        }
+    }
+    std::filesystem::path root() const { return dir.path().toStdString(); }
+
+private:
+    static void Write(const QString& path, const QString& text) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(text.toUtf8());
+    }
+    QTemporaryDir dir;
+};
+
+QString Sent(double code) {
+    Module1::Data_Byte = code;
+    try {
+        Read_Write_Bits_to_Parallel_Port();
+    } catch (const PortError& e) {
+        return QString::fromStdString(e.what());
+    }
+    return {};
+}
+
+} // namespace
+
+class Real_Port_Test : public QObject {
+    Q_OBJECT
+
+    Fake_Kernel kernel;
+
+    std::shared_ptr<PpdevPort> Ppdev(const Fake_Procfs& procfs, const char* device = nullptr) {
+        PpdevPort::Settings settings;
+        settings.procfs_root = procfs.root();
+        settings.calls = &kernel;
+        if (device) {
+            settings.device = std::filesystem::path(device);
+        }
+        auto port = std::make_shared<PpdevPort>(settings);
+        Use_Port_Output(port);
+        return port;
+    }
+
+private slots:
+    void init() { kernel = Fake_Kernel(); }
+    void cleanup() { Release_Port_Output(); }
+
+    void finding_the_port_at_0x378_data() {
+        QTest::addColumn<QStringList>("ports");
+        QTest::addColumn<QString>("opened");
+        QTest::addColumn<QString>("failure");
+        QTest::newRow("parport0") << QStringList{"parport0=888"} << "/dev/parport0"
+                                  << "";
+        QTest::newRow("not parport0")
+            << QStringList{"parport0=632", "parport1=888"} << "/dev/parport1"
+            << "";
+        QTest::newRow("among many")
+            << QStringList{"parport10=632", "parport2=888", "parport3=53264"} << "/dev/parport2"
+            << "";
+        QTest::newRow("no driver") << QStringList{} << ""
+                                   << "no parallel port driver is loaded";
+        QTest::newRow("only a card elsewhere") << QStringList{"parport0=53264"} << ""
+                                               << "the ports found are parport0 at 0xD010";
+        QTest::newRow("unreadable base address") << QStringList{"parport0=x888"} << ""
+                                                 << "no parallel port driver is loaded";
+        QTest::newRow("held by the printer driver") << QStringList{"parport0=888:lp"} << ""
+                                                    << "held by another driver, 'lp'";
+    }
+    void finding_the_port_at_0x378() {
+        QFETCH(QStringList, ports);
+        QFETCH(QString, opened);
+        QFETCH(QString, failure);
+        Fake_Procfs procfs(ports);
+        auto port = Ppdev(procfs);
+        const QString failed = Sent(0);
+        if (failure.isEmpty()) {
+            QCOMPARE(failed, QString());
+            QCOMPARE(kernel.calls.value(0), "open " + opened);
+            QCOMPARE(QString::fromStdString(port->device().string()), opened);
+        } else {
+            QVERIFY2(failed.contains(failure), qPrintable(failed));
+            // Nothing is opened, and so nothing waits on a claim.
+            QCOMPARE(kernel.calls, QStringList{});
+        }
+        if (failure.startsWith("no parallel") || failure.startsWith("the ports")) {
+            QVERIFY(failed.contains("modprobe parport_pc") && failed.contains("modprobe ppdev"));
+            QVERIFY(failed.contains("--port=ppdev:/dev/parportN"));
+        }
+    }
+
+    void the_port_is_claimed_before_the_first_word_and_released_at_the_end() {
+        Fake_Procfs procfs({"parport0=632", "parport1=888"});
+        {
+            auto port = Ppdev(procfs);
+            QCOMPARE(kernel.calls, QStringList{});
+            QCOMPARE(Sent(5), QString());
+            QCOMPARE(Sent(127), QString());
+            Release_Port_Output();
+        }
+        QStringList expected{"open /dev/parport1", "PPCLAIM", "PPDATADIR 0"};
+        for (const char* w : {"24", "20", "22", "20", "22", "20", "22", "20", "22", "21", "23",
+                              "20", "22", "21", "23", "24"}) {
+            expected << QStringLiteral("PPWDATA %1").arg(w);
+        }
+        expected << "PPWDATA 24";
+        for (int i = 0; i < 7; ++i) {
+            expected << "PPWDATA 21"
+                     << "PPWDATA 23";
+        }
+        expected << "PPWDATA 24"
+                 << "PPRELEASE"
+                 << "close 3";
+        QCOMPARE(kernel.calls, expected);
+    }
+
+    void a_named_device_is_taken_as_0x378() {
+        Fake_Procfs procfs({"parport0=888"});
+        auto port = Ppdev(procfs, "/dev/parport7");
+        QCOMPARE(Sent(1), QString());
+        QCOMPARE(kernel.calls.value(0), QStringLiteral("open /dev/parport7"));
+        QCOMPARE(kernel.data_writes().size(), 16);
+    }
+
+    void failures_say_what_to_do_and_nothing_follows_data() {
+        QTest::addColumn<QString>("fail_on");
+        QTest::addColumn<int>("error");
+        QTest::addColumn<QStringList>("says");
+        // Data writes that reach the kernel, the failing one included.
+        QTest::addColumn<int>("data_writes");
+        QTest::newRow("permission denied")
+            << "open" << EACCES
+            << QStringList{"Permission denied opening /dev/parport0", "'lp' group", "log"} << 0;
+        QTest::newRow("no device node")
+            << "open" << ENOENT << QStringList{"/dev/parport0 does not exist", "modprobe ppdev"}
+            << 0;
+        QTest::newRow("USB adapter")
+            << "PPCLAIM" << ENOTTY << QStringList{"not a parallel port (ENOTTY)", "USB"} << 0;
+        QTest::newRow("claim fails")
+            << "PPCLAIM" << EIO << QStringList{"Claiming /dev/parport0 failed", "(EIO)"} << 0;
+        QTest::newRow("data lines")
+            << "PPDATADIR" << EIO
+            << QStringList{"Setting the data lines to output on /dev/parport0"} << 0;
+        QTest::newRow("first data write")
+            << "PPWDATA 24" << EIO
+            << QStringList{"Writing the data register of /dev/parport0 failed"} << 1;
+        QTest::newRow("inside the frame")
+            << "PPWDATA 21" << ENODEV << QStringList{"Writing the data register", "(ENODEV)"} << 8;
+    }
+    void failures_say_what_to_do_and_nothing_follows() {
+        QFETCH(QString, fail_on);
+        QFETCH(int, error);
+        QFETCH(QStringList, says);
+        QFETCH(int, data_writes);
+        Fake_Procfs procfs({"parport0=888"});
+        kernel.fail_on = fail_on;
+        kernel.fail_errno = error;
+        auto port = Ppdev(procfs);
+        const QString failed = Sent(0b0001000);
+        for (const QString& part : says) {
+            QVERIFY2(failed.contains(part), qPrintable(failed));
+        }
+        QVERIFY(!failed.contains("root"));
+        QCOMPARE(kernel.data_writes().size(), data_writes);
+        // The program goes on to end; no later frame reaches the kernel.
+        const qsizetype calls = kernel.calls.size();
+        QVERIFY(!Sent(1).isEmpty());
+        QCOMPARE(kernel.calls.size(), calls);
+    }
+
+    void words_the_program_never_makes_are_refused_unwritten_data() {
+        QTest::addColumn<int>("address");
+        QTest::addColumn<int>("word");
+        QTest::addColumn<bool>("direct");
+        for (bool direct : {false, true}) {
+            const char* how = direct ? "direct" : "ppdev";
+            QTest::addRow("%s, status register", how) << 0x379 << 0x24 << direct;
+            QTest::addRow("%s, other port", how) << 0x278 << 0x24 << direct;
+            QTest::addRow("%s, high byte", how) << 0x378 << 0x0124 << direct;
+        }
+    }
+    void words_the_program_never_makes_are_refused_unwritten() {
+        QFETCH(int, address);
+        QFETCH(int, word);
+        QFETCH(bool, direct);
+        Fake_Procfs procfs({"parport0=888"});
+        if (direct) {
+            Use_Port_Output(std::make_shared<DirectIoPort>(kernel));
+        } else {
+            Ppdev(procfs);
+        }
+        try {
+            OutportW(std::int16_t(address), std::int16_t(word));
+            QFAIL("the word was taken");
+        } catch (const PortError& e) {
+            QVERIFY2(QString(e.what()).startsWith("program fault"), e.what());
+        }
+        QCOMPARE(kernel.data_writes(), QStringList{});
+    }
+
+    void direct_io_data() {
+        QTest::addColumn<int>("error");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("granted") << 0 << "";
+        QTest::newRow("not privileged") << EPERM << "refused (EPERM)";
+        QTest::newRow("no port I/O here") << ENOSYS << "(ENOSYS)";
+    }
+    void direct_io() {
+        QFETCH(int, error);
+        QFETCH(QString, says);
+        if (error) {
+            kernel.fail_on = "ioperm";
+            kernel.fail_errno = error;
+        }
+        Use_Port_Output(std::make_shared<DirectIoPort>(kernel));
+        const QString failed = Sent(64);
+        QCOMPARE(kernel.calls.value(0), QStringLiteral("ioperm 378 3 1"));
+        if (says.isEmpty()) {
+            QCOMPARE(failed, QString());
+            QCOMPARE(kernel.data_writes().value(1), QStringLiteral("outb 21 378"));
+            QCOMPARE(kernel.data_writes().size(), 16);
+        } else {
+            QVERIFY2(failed.contains(says), qPrintable(failed));
+            QVERIFY(failed.contains("--port=auto"));
+            QVERIFY(!failed.contains("root"));
+            QCOMPARE(kernel.data_writes(), QStringList{});
+        }
+    }
+
+    // On a bench with a board attached: ZOVREL_TEST_PARPORT=/dev/parportN.
+    void a_real_port_takes_every_code() {
+        const QString device = qEnvironmentVariable("ZOVREL_TEST_PARPORT");
+        if (device.isEmpty()) {
+            QSKIP("ZOVREL_TEST_PARPORT names no parallel port device");
+        }
+        PpdevPort::Settings settings;
+        settings.device = std::filesystem::path(device.toStdString());
+        Use_Port_Output(std::make_shared<PpdevPort>(settings));
+        for (int code = 0; code <= 127; ++code) {
+            QCOMPARE(Sent(code), QString());
+        }
+    }
+};
+
+QTEST_APPLESS_MAIN(Real_Port_Test)
+#include "tst_real_port.moc"
