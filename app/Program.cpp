@@ -2,14 +2,19 @@
 
 #include "app/FailureReport.h"
 #include "app/PortChoice.h"
+#include "app/SignalExit.h"
 #include "panel/Form1.h"
+#include "panel/PortMonitor.h"
 #include "port/NTPort.h"
 #include "port/SimulatedBoard.h"
+#include "port/TappedPort.h"
+#include "port/VcdTrace.h"
 
 #include <QApplication>
 #include <QScreen>
 
 #include <cstdio>
+#include <optional>
 
 namespace {
 
@@ -21,10 +26,67 @@ QStringList Arguments(int argc, char** argv) {
     return arguments;
 }
 
+void Say(std::FILE* stream, const QString& text) {
+    std::fputs(text.toLocal8Bit().constData(), stream);
+    std::fflush(stream);
+}
+
 void Centre_On_Screen(QWidget& window) {
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         window.move(screen->availableGeometry().center() - window.rect().center());
     }
+}
+
+// To the right of the panel where the screen has room, otherwise as far right
+// as it fits, and never off the screen.
+void Place_Beside(QWidget& monitor, const QWidget& panel) {
+    monitor.resize(monitor.sizeHint().expandedTo(QSize(460, 300)));
+    QPoint at = panel.frameGeometry().topRight() + QPoint(12, 0);
+    if (const QScreen* screen = panel.screen()) {
+        const QRect room = screen->availableGeometry();
+        at.setX(qBound(room.left(), at.x(), qMax(room.left(), room.right() - monitor.width())));
+        at.setY(qBound(room.top(), at.y(), qMax(room.top(), room.bottom() - monitor.height())));
+    }
+    monitor.move(at);
+}
+
+// What the program writes through, with the trace and the monitor's decoder
+// tapped in behind the port when they are wanted.
+struct Port_Setup {
+    std::shared_ptr<PortOutput> output;
+    std::shared_ptr<SimulatedBoard> watched; // what the monitor shows, if anything
+    bool simulated = false;
+};
+
+Port_Setup Set_Up_Port(const Program_Options& options, const Program_Hooks& hooks,
+                       Vcd_Trace* trace) {
+    Port_Choice choice = Choose_Port(options);
+    if (hooks.make_port) {
+        choice = {hooks.make_port(options), nullptr};
+    }
+    Port_Setup setup{choice.output, choice.board, choice.board != nullptr};
+    if (choice.board) {
+        Log_Latched_Frames(*choice.board);
+    }
+    const bool decode = options.monitor && !choice.board;
+    if (!trace && !decode) {
+        return setup;
+    }
+    auto tapped = std::make_shared<Tapped_Port>(choice.output);
+    if (trace) {
+        tapped->addTap([trace](std::uint16_t, std::uint16_t word) { trace->record(word); });
+    }
+    if (decode) {
+        // A chip of our own, fed with every word that reached the real port,
+        // tells the monitor what the real chip received.
+        auto shadow = std::make_shared<SimulatedBoard>();
+        tapped->addTap([shadow](std::uint16_t, std::uint16_t word) {
+            shadow->drive(word, SimulatedBoard::Now_Ns());
+        });
+        setup.watched = shadow;
+    }
+    setup.output = tapped;
+    return setup;
 }
 
 } // namespace
@@ -33,41 +95,70 @@ int Run_Program(int argc, char** argv, const Program_Hooks& hooks) {
     QCoreApplication::setApplicationName(QStringLiteral("zovrel-panel"));
     QCoreApplication::setApplicationVersion(QStringLiteral(ZOVREL_VERSION));
 
-    // The command line is read before any window system is touched, so that
-    // --help, --version and misuse work on a machine without a display.
+    // The command line and the trace file are dealt with before any window
+    // system is touched, so that misuse is told on a machine without a display.
     const Command_Line line = Read_Command_Line(Arguments(argc, argv));
     switch (line.outcome) {
     case Command_Line::Outcome::Print_And_Exit:
-        std::fputs(line.text.toLocal8Bit().constData(), stdout);
+        Say(stdout, line.text);
         return line.exit_status;
     case Command_Line::Outcome::Misuse:
-        std::fputs(line.text.toLocal8Bit().constData(), stderr);
+        Say(stderr, line.text);
         return line.exit_status;
     case Command_Line::Outcome::Run:
         break;
     }
+    const Program_Options& options = line.options;
 
-    Port_Choice port = Choose_Port(line.options);
-    if (hooks.make_port) {
-        port = {hooks.make_port(line.options), nullptr};
+    std::unique_ptr<Vcd_Trace> trace;
+    if (!options.trace.isEmpty()) {
+        try {
+            trace = Vcd_Trace::Create(options.trace.toLocal8Bit().toStdString(),
+                                      "zovrel-panel " ZOVREL_VERSION);
+        } catch (const Trace_Error& e) {
+            Say(stderr, QStringLiteral("zovrel-panel: %1\n")
+                            .arg(Printable(QString::fromLocal8Bit(e.what()))));
+            return Misuse_Exit_Status;
+        }
     }
-    if (port.board) {
-        Log_Latched_Frames(*port.board);
-    }
+    const Port_Setup port = Set_Up_Port(options, hooks, trace.get());
     Use_Port_Output(port.output);
 
-    QApplication application(argc, argv);
-    Form1* window_for_report = nullptr;
-    Form1 form([&window_for_report](const QString& what) {
-        Report_Failure_And_Exit(window_for_report, what);
-    });
-    window_for_report = &form;
-    Centre_On_Screen(form);
-    form.show();
-    if (hooks.after_show) {
-        hooks.after_show(form);
+    int status = 0;
+    {
+        QApplication application(argc, argv);
+        Signal_Exit signals_end_the_run;
+        Form1* window_for_report = nullptr;
+        Form1 form([&window_for_report](const QString& what) {
+            Report_Failure_And_Exit(window_for_report, what);
+        });
+        window_for_report = &form;
+        Centre_On_Screen(form);
+        form.show();
+
+        std::optional<Port_Monitor> monitor;
+        if (port.watched && (options.monitor || port.simulated)) {
+            monitor.emplace(*port.watched, port.simulated ? QStringLiteral("Code the chip holds")
+                                                          : QStringLiteral("Code last sent"));
+            Place_Beside(*monitor, form);
+            monitor->show();
+        }
+        if (hooks.after_show) {
+            hooks.after_show(form);
+        }
+        status = QApplication::exec();
     }
-    const int status = QApplication::exec();
     Release_Port_Output();
+    if (trace) {
+        try {
+            trace->close();
+        } catch (const Trace_Error& e) {
+            Say(stderr, QStringLiteral("zovrel-panel: %1\n")
+                            .arg(Printable(QString::fromLocal8Bit(e.what()))));
+            if (status == 0) {
+                status = Failure_Exit_Status;
+            }
+        }
+    }
     return status;
 }

@@ -13,6 +13,16 @@ bool Is_Known_Port(const QString& port) {
     return port.startsWith(QLatin1String("ppdev:/")) && port.size() > 7;
 }
 
+Command_Line Misuse(const QString& why) {
+    Command_Line line;
+    line.outcome = Command_Line::Outcome::Misuse;
+    line.exit_status = Misuse_Exit_Status;
+    line.text = QStringLiteral("zovrel-panel: %1 (try --help)\n").arg(Printable(why));
+    return line;
+}
+
+} // namespace
+
 // Misuse is echoed on one line of standard error: whatever the user typed is
 // cut short and stripped of control characters before it is shown.
 QString Printable(const QString& text) {
@@ -26,16 +36,6 @@ QString Printable(const QString& text) {
     }
     return shown;
 }
-
-Command_Line Misuse(const QString& why) {
-    Command_Line line;
-    line.outcome = Command_Line::Outcome::Misuse;
-    line.exit_status = Misuse_Exit_Status;
-    line.text = QStringLiteral("zovrel-panel: %1 (try --help)\n").arg(Printable(why));
-    return line;
-}
-
-} // namespace
 
 Command_Line Read_Command_Line(const QStringList& arguments) {
     QCommandLineParser parser;
@@ -54,9 +54,20 @@ Command_Line Read_Command_Line(const QStringList& arguments) {
                        "direct (I/O instructions; needs CAP_SYS_RAWIO) or sim (a simulated "
                        "board that prints every frame it latches)."),
         QStringLiteral("port"), QStringLiteral("auto"));
+    const QCommandLineOption trace(
+        QStringLiteral("trace"),
+        QStringLiteral("Record every word written to the port in <file>, a Value Change Dump of "
+                       "the data lines D0 to D7 (an existing file is replaced)."),
+        QStringLiteral("file"));
+    const QCommandLineOption monitor(
+        QStringLiteral("monitor"),
+        QStringLiteral("Show the port monitor, a window that follows every frame sent (always "
+                       "shown with --port=sim)."));
     parser.addOption(help);
     parser.addOption(version);
     parser.addOption(port);
+    parser.addOption(trace);
+    parser.addOption(monitor);
 
     if (!parser.parse(arguments)) {
         return Misuse(parser.errorText());
@@ -77,9 +88,17 @@ Command_Line Read_Command_Line(const QStringList& arguments) {
         line.text = QStringLiteral("zovrel-panel %1\n").arg(QCoreApplication::applicationVersion());
         return line;
     }
-    if (parser.values(port).size() > 1) {
-        return Misuse(QStringLiteral("--port given more than once"));
+    for (const auto* once : {&port, &trace}) {
+        if (parser.values(*once).size() > 1) {
+            return Misuse(
+                QStringLiteral("--%1 given more than once").arg(once->names().constFirst()));
+        }
     }
+    line.options.trace = parser.value(trace);
+    if (parser.isSet(trace) && line.options.trace.isEmpty()) {
+        return Misuse(QStringLiteral("--trace needs a file name"));
+    }
+    line.options.monitor = parser.isSet(monitor);
     line.options.port = parser.value(port);
     if (!Is_Known_Port(line.options.port)) {
         return Misuse(QStringLiteral("unknown port '%1'; use auto, sim, direct or "

@@ -6,6 +6,8 @@
 // What the command line asked for.
 struct Program_Options {
     QString port = QStringLiteral("auto"); // auto, sim, direct or ppdev:/dev/parportN
+    QString trace;                         // a file to record every word in, or empty
+    bool monitor = false;                  // show the port monitor (always on the simulated board)
 };
 
 // The outcome of reading the command line: run the panel, or leave at once
@@ -19,6 +21,10 @@ struct Command_Line {
 };
 
 inline constexpr int Misuse_Exit_Status = 2;
+
+// Text from outside (an argument, a path) made fit for one line of a message:
+// cut short, control characters replaced.
+QString Printable(const QString& text);
 
 // arguments[0] is the program's name, as in argv.
 Command_Line Read_Command_Line(const QStringList& arguments);

@@ -3,6 +3,8 @@
 #include "port/PortFault.h"
 #include "port/PortWords.h"
 
+#include <chrono>
+
 #include <utility>
 
 bool LatchedFrame::malformed() const {
@@ -17,10 +19,16 @@ void SimulatedBoard::put(std::uint16_t address, std::uint16_t word) {
     if (address != static_cast<std::uint16_t>(Port_Words::Port_Address) || word > 0xFF) {
         throw PortError(Program_Fault(address, word));
     }
-    drive(word);
+    drive(word, Now_Ns());
 }
 
-void SimulatedBoard::drive(std::uint16_t word) {
+std::uint64_t SimulatedBoard::Now_Ns() {
+    const auto now = std::chrono::steady_clock::now().time_since_epoch();
+    return static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(now).count());
+}
+
+void SimulatedBoard::drive(std::uint16_t word, std::uint64_t time_ns) {
     using namespace Port_Words;
     const bool was_selected = (lines_ & Select_Line) == 0;
     const bool selected = (word & Select_Line) == 0;
@@ -30,9 +38,11 @@ void SimulatedBoard::drive(std::uint16_t word) {
     if (!was_selected && !selected) {
         // Idle: only the last idle word before select falls belongs to a frame.
         pending_words_.assign(1, word);
+        pending_times_.assign(1, time_ns);
         return;
     }
     pending_words_.push_back(word);
+    pending_times_.push_back(time_ns);
     if (selected) {
         if (was_selected && clock_rose) {
             shift_register_ = ((shift_register_ << 1) | (word & Serial_Data_Line)) & 0x7F;
@@ -46,7 +56,9 @@ void SimulatedBoard::drive(std::uint16_t word) {
     frame.code = static_cast<int>(shift_register_);
     frame.clock_edges = edges_;
     frame.words = std::move(pending_words_);
+    frame.times = std::move(pending_times_);
     pending_words_.clear();
+    pending_times_.clear();
     edges_ = 0;
     code_ = frame.code;
     if (frame.malformed()) {

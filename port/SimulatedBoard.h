@@ -15,6 +15,7 @@ struct LatchedFrame {
     int code = 0;                     // the shift register's seven bits at the rise of select
     int clock_edges = 0;              // rising clock edges while selected
     std::vector<std::uint16_t> words; // the last idle word, the selected words, the rising word
+    std::vector<std::uint64_t> times; // when each word was written, in steady-clock nanoseconds
 
     bool malformed() const;
 };
@@ -40,8 +41,11 @@ public:
     const std::deque<LatchedFrame>& frames() const { return history_; }
     std::uint16_t lines() const { return lines_; }
 
-    // Feeds one word to the chip as if written to the port; used by put().
-    void drive(std::uint16_t word);
+    // Feeds one word to the chip as if written to the port at the given time.
+    void drive(std::uint16_t word, std::uint64_t time_ns = 0);
+
+    // Steady-clock nanoseconds, the time base of LatchedFrame::times.
+    static std::uint64_t Now_Ns();
 
 protected:
     void put(std::uint16_t address, std::uint16_t word) override;
@@ -52,6 +56,7 @@ private:
     unsigned shift_register_ = 0;
     int edges_ = 0;
     std::vector<std::uint16_t> pending_words_;
+    std::vector<std::uint64_t> pending_times_;
     std::optional<int> code_;
     std::uint64_t frame_count_ = 0;
     std::uint64_t malformed_count_ = 0;

@@ -1,0 +1,163 @@
+#include "PanelFixture.h"
+
+#include "panel/PortMonitor.h"
+#include "panel/TimingDiagram.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+
+using Words = std::vector<std::uint16_t>;
+
+Words Frame_For(int code, int bits = 7) {
+    Words words{0x24};
+    for (int k = bits - 1; k >= 0; --k) {
+        const std::uint16_t data = (code >> k) & 1;
+        words.push_back(0x20 | data);
+        words.push_back(0x22 | data);
+    }
+    words.push_back(0x24);
+    return words;
+}
+
+void Feed(SimulatedBoard& board, const Words& words, std::uint64_t start = 0,
+          std::uint64_t step = 0) {
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        board.drive(words[i], start + i * step);
+    }
+}
+
+} // namespace
+
+class Port_Monitor_Test : public QObject {
+    Q_OBJECT
+
+private slots:
+    void before_any_frame() {
+        SimulatedBoard board;
+        Port_Monitor monitor(board, "Code the chip holds");
+        QCOMPARE(monitor.lblCode->text(), QStringLiteral("none yet"));
+        QCOMPARE(monitor.lblFrames->text(), QStringLiteral("0"));
+        QVERIFY(monitor.lblWarning->isHidden());
+        QVERIFY(monitor.diagram->wordPositions().empty());
+    }
+
+    void it_shows_what_the_chip_latched_data() {
+        QTest::addColumn<QList<int>>("bits_per_frame");
+        QTest::addColumn<QString>("code");
+        QTest::addColumn<QString>("words");
+        QTest::addColumn<QString>("frames");
+        QTest::addColumn<QString>("warning");
+        QTest::newRow("a whole frame") << QList<int>{7} << "93"
+                                       << "24 21 23 20 22 21 23 21 23 21 23 20 22 21 23 24"
+                                       << "1"
+                                       << "";
+        QTest::newRow("a malformed frame") << QList<int>{5} << "29"
+                                           << "24 21 23 21 23 21 23 20 22 21 23 24"
+                                           << "1"
+                                           << "Malformed frame 1: 5 clock edges instead of 7";
+        QTest::newRow("a whole frame after a malformed one")
+            << QList<int>{8, 7} << "93"
+            << "24 21 23 20 22 21 23 21 23 21 23 20 22 21 23 24"
+            << "2"
+            << "1 malformed frame(s) so far";
+    }
+    void it_shows_what_the_chip_latched() {
+        QFETCH(QList<int>, bits_per_frame);
+        QFETCH(QString, code);
+        QFETCH(QString, words);
+        QFETCH(QString, frames);
+        QFETCH(QString, warning);
+        SimulatedBoard board;
+        Port_Monitor monitor(board, "Code the chip holds");
+        for (int bits : bits_per_frame) {
+            Feed(board, Frame_For(93, bits));
+        }
+        QCOMPARE(monitor.lblCode->text(), code);
+        QCOMPARE(monitor.barCode->value(), code.toInt());
+        QCOMPARE(monitor.lblWords->text(), words);
+        QCOMPARE(monitor.lblFrames->text(), frames);
+        QCOMPARE(monitor.lblWarning->isHidden(), warning.isEmpty());
+        QVERIFY2(monitor.lblWarning->text().contains(warning),
+                 qPrintable(monitor.lblWarning->text()));
+    }
+
+    void the_diagram_puts_each_edge_where_its_write_fell() {
+        SimulatedBoard board;
+        Port_Monitor monitor(board, "Code the chip holds");
+        monitor.resize(600, 400);
+        // Sixteen words 100 ns apart, but the closing idle word comes 1500 ns late.
+        Words words = Frame_For(0);
+        for (std::size_t i = 0; i + 1 < words.size(); ++i) {
+            board.drive(words[i], 1000 + 100 * i);
+        }
+        board.drive(words.back(), 1000 + 100 * 14 + 1500);
+        const std::vector<double> x = monitor.diagram->wordPositions();
+        QCOMPARE(x.size(), std::size_t{16});
+        const double step = x[1] - x[0];
+        QVERIFY(step > 0);
+        for (std::size_t i = 1; i + 1 < x.size(); ++i) {
+            QVERIFY(qAbs((x[i] - x[i - 1]) - step) < 0.01);
+        }
+        QVERIFY(qAbs((x[15] - x[14]) - 15 * step) < 0.1);
+        QVERIFY(x.back() < monitor.diagram->plotRect().right());
+    }
+
+    void the_diagram_draws_the_three_lines() {
+        SimulatedBoard board;
+        Port_Monitor monitor(board, "Code the chip holds");
+        monitor.resize(600, 400);
+        Feed(board, Frame_For(127), 0, 100);
+        const QImage shot = monitor.diagram->grab().toImage();
+        const QRect plot = monitor.diagram->plotRect();
+        // In each third of the plot, a drawn trace crosses a column in the middle of the frame.
+        const int column =
+            qRound(monitor.diagram->wordPositions()[8] * shot.devicePixelRatio()) - 2;
+        const QColor base = monitor.diagram->palette().color(QPalette::Base);
+        for (int row = 0; row < 3; ++row) {
+            bool drawn = false;
+            for (int y = plot.top() + row * plot.height() / 3;
+                 y < plot.top() + (row + 1) * plot.height() / 3; ++y) {
+                drawn |= shot.pixelColor(column, qRound(y * shot.devicePixelRatio())) != base;
+            }
+            QVERIFY2(drawn, qPrintable(QString::number(row)));
+        }
+    }
+
+    void it_follows_the_panel_and_closing_it_leaves_the_panel_running() {
+        Panel_Fixture p;
+        Port_Monitor monitor(p.port->board, "Code the chip holds");
+        p.form->show();
+        monitor.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&monitor));
+        QTest::mouseClick(p.form->cmdFS, Qt::LeftButton);
+        QCOMPARE(monitor.lblCode->text(), QStringLiteral("127"));
+        QCOMPARE(monitor.lblFrames->text(), QStringLiteral("2"));
+        QVERIFY(monitor.lblWarning->isHidden());
+        // The monitor changes nothing in the panel.
+        QCOMPARE(p.form->txtDisplay1->text(), QStringLiteral("127"));
+        QCOMPARE(p.codes_sent(), (std::vector<int>{127, 127}));
+        // Closing the monitor leaves the event loop running; closing the panel
+        // ends it, even with the monitor open again.
+        bool running_after_monitor_closed = false;
+        QTimer::singleShot(0, &monitor, [&monitor] { monitor.close(); });
+        QTimer::singleShot(200, p.form.get(), [&] {
+            running_after_monitor_closed = true;
+            QTest::mouseClick(p.form->cmdZS, Qt::LeftButton);
+            monitor.show();
+            p.form->close();
+        });
+        QTimer::singleShot(10000, qApp, [] { QCoreApplication::exit(99); });
+        QCOMPARE(QApplication::exec(), 0);
+        QVERIFY(running_after_monitor_closed);
+        QCOMPARE(monitor.lblCode->text(), QStringLiteral("0"));
+    }
+};
+
+QTEST_MAIN(Port_Monitor_Test)
+#include "tst_port_monitor.moc"

@@ -1,0 +1,204 @@
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+
+using Codes = QList<int>;
+
+namespace {
+
+QString Tool(const char* name) {
+    return QStandardPaths::findExecutable(QString::fromLatin1(name));
+}
+
+#define NEED_TOOL(name)                                                                            \
+    do {                                                                                           \
+        if (Tool(name).isEmpty()) {                                                                \
+            if (qEnvironmentVariable("CI") == "true")                                              \
+                QFAIL(name " is missing (scripts/install-deps test installs it)");                 \
+            QSKIP(name " is missing (scripts/install-deps test installs it)");                     \
+        }                                                                                          \
+    } while (false)
+
+QProcessEnvironment Environment(const QString& script, const QString& platform = "offscreen") {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", platform);
+    env.insert("ZOVREL_SCRIPT", script);
+    return env;
+}
+
+struct Run_Result {
+    int status = -1;
+    QString out, err;
+};
+
+Run_Result Run(const QStringList& arguments, const QProcessEnvironment& env) {
+    QProcess panel;
+    panel.setProcessEnvironment(env);
+    panel.start(QStringLiteral(SCRIPTED_PROGRAM), arguments);
+    if (!panel.waitForFinished(30000)) {
+        panel.kill();
+        panel.waitForFinished();
+        return {};
+    }
+    return {panel.exitStatus() == QProcess::NormalExit ? panel.exitCode() : -2,
+            QString::fromLocal8Bit(panel.readAllStandardOutput()),
+            QString::fromLocal8Bit(panel.readAllStandardError())};
+}
+
+Codes Logged(const QString& out) {
+    Codes codes;
+    static const QRegularExpression frame(QStringLiteral("^frame \\d+: code (\\d+)$"),
+                                          QRegularExpression::MultilineOption);
+    for (auto m = frame.globalMatch(out); m.hasNext();) {
+        codes << m.next().captured(1).toInt();
+    }
+    return codes;
+}
+
+// The codes sigrok's SPI decoder finds in the trace, and how many bits it saw.
+Codes Decoded(const QString& trace, int* bits = nullptr) {
+    QProcess sigrok;
+    sigrok.start(Tool("sigrok-cli"),
+                 {"-I", "vcd", "-i", trace, "-P",
+                  "spi:clk=D1:mosi=D0:cs=D2:cs_polarity=active-low:cpol=0:cpha=0:"
+                  "bitorder=msb-first:wordsize=7",
+                  "-A", "spi=mosi-data:mosi-bits"});
+    sigrok.waitForFinished(60000);
+    Codes codes;
+    int bit_count = 0;
+    for (const QString& line : QString::fromLocal8Bit(sigrok.readAllStandardOutput()).split('\n')) {
+        const QString value = line.section(QStringLiteral(": "), 1).trimmed();
+        if (value.size() == 2) {
+            codes << value.toInt(nullptr, 16);
+        } else if (value == "0" || value == "1") {
+            ++bit_count;
+        }
+    }
+    if (bits) {
+        *bits = bit_count;
+    }
+    return codes;
+}
+
+// Timestamps in the trace: one per word and the closing one.
+int Stamps(const QString& trace) {
+    QFile file(trace);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return -1;
+    }
+    return QString::fromLatin1(file.readAll()).count(QRegularExpression("(^|\n)#\\d+\n"));
+}
+
+} // namespace
+
+class Traced_Program_Test : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir;
+
+private slots:
+    void a_traced_session_decodes_to_the_codes_sent_data() {
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<Codes>("codes");
+        QTest::newRow("run at start-up") << "run" << Codes{0};
+        QTest::newRow("code changes") << "code=1,code=2,code=3" << Codes{1, 2, 3};
+        QTest::newRow("presets and run")
+            << "code=5,full,code=42,run,mid,zero" << Codes{5, 127, 127, 42, 42, 64, 64, 0, 0};
+    }
+    void a_traced_session_decodes_to_the_codes_sent() {
+        QFETCH(QString, script);
+        QFETCH(Codes, codes);
+        NEED_TOOL("sigrok-cli");
+        const QString trace = dir.filePath("session.vcd");
+        const Run_Result r = Run({"--port=sim", "--trace=" + trace}, Environment(script + ",exit"));
+        QCOMPARE(r.status, 0);
+        QCOMPARE(Logged(r.out), codes);
+        int bits = 0;
+        QCOMPARE(Decoded(trace, &bits), codes);
+        QCOMPARE(bits, 7 * int(codes.size()));
+        QCOMPARE(Stamps(trace), 16 * int(codes.size()) + 1);
+    }
+
+    void the_trace_opens_in_the_waveform_tools() {
+        NEED_TOOL("vcd2fst");
+        NEED_TOOL("fst2vcd");
+        const QString trace = dir.filePath("viewer.vcd");
+        QCOMPARE(Run({"--port=sim", "--trace=" + trace}, Environment("full,exit")).status, 0);
+        const QString fst = dir.filePath("viewer.fst");
+        QCOMPARE(QProcess::execute(Tool("vcd2fst"), {trace, fst}), 0);
+        QProcess back;
+        back.start(Tool("fst2vcd"), {fst});
+        QVERIFY(back.waitForFinished(30000));
+        const QString vcd = QString::fromLatin1(back.readAllStandardOutput());
+        QCOMPARE(vcd.count(QRegularExpression("\\$var wire 1 \\S+ D[0-7] \\$end")), 8);
+    }
+
+    void a_signal_ends_the_run_with_the_trace_whole_data() {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::newRow("SIGINT") << int(SIGINT);
+    }
+    void a_signal_ends_the_run_with_the_trace_whole() {
+        QFETCH(int, signal);
+        NEED_TOOL("sigrok-cli");
+        const QString trace = dir.filePath("signal.vcd");
+        QProcess panel;
+        panel.setProcessEnvironment(Environment("full"));
+        panel.start(QStringLiteral(SCRIPTED_PROGRAM), {"--port=sim", "--trace=" + trace});
+        QString out;
+        QTRY_VERIFY_WITH_TIMEOUT((out += panel.readAllStandardOutput()).contains("frame 2"), 20000);
+        ::kill(pid_t(panel.processId()), signal);
+        QVERIFY(panel.waitForFinished(20000));
+        QCOMPARE(panel.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(panel.exitCode(), 128 + signal);
+        QCOMPARE(Decoded(trace), (Codes{127, 127}));
+        QCOMPARE(Stamps(trace), 33);
+    }
+
+    void a_failure_leaves_exactly_the_words_written_data() {
+        QTest::addColumn<int>("fail_at");
+        for (int k : {0, 3, 15, 16, 21}) {
+            QTest::addRow("write %d", k) << k;
+        }
+    }
+    void a_failure_leaves_exactly_the_words_written() {
+        QFETCH(int, fail_at);
+        const QString trace = dir.filePath("failure.vcd");
+        QProcessEnvironment env = Environment("full,exit");
+        env.insert("ZOVREL_FAIL_AT", QString::number(fail_at));
+        const Run_Result r = Run({"--trace=" + trace}, env);
+        QCOMPARE(r.status, 1);
+        QCOMPARE(Stamps(trace), fail_at == 0 ? 0 : fail_at + 1);
+    }
+
+    void a_trace_path_that_cannot_be_written_is_refused_before_any_window_data() {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("missing folder") << "no/such/folder/t.vcd"
+                                        << "(ENOENT)";
+        QTest::newRow("a folder") << "."
+                                  << "not a regular file";
+        QTest::newRow("a device") << "/dev/zero"
+                                  << "not a regular file";
+        QTest::newRow("no name") << ""
+                                 << "--trace needs a file name";
+    }
+    void a_trace_path_that_cannot_be_written_is_refused_before_any_window() {
+        QFETCH(QString, path);
+        QFETCH(QString, says);
+        const QString full = path.isEmpty() || path.startsWith('/') ? path : dir.filePath(path);
+        // No platform can start: reaching the window system would abort.
+        const Run_Result r = Run({"--port=sim", "--trace=" + full}, Environment("", "none-here"));
+        QCOMPARE(r.status, 2);
+        QVERIFY(r.out.isEmpty());
+        QCOMPARE(r.err.count('\n'), 1);
+        QVERIFY2(r.err.contains(says), qPrintable(r.err));
+    }
+};
+
+QTEST_GUILESS_MAIN(Traced_Program_Test)
+#include "tst_traced_program.moc"

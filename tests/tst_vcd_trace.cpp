@@ -1,0 +1,211 @@
+#include "port/NTPort.h"
+#include "port/RecorderPort.h"
+#include "port/TappedPort.h"
+#include "port/VcdTrace.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/resource.h>
+
+#include <csignal>
+
+namespace {
+
+QString Read(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll()) : QString();
+}
+
+// The part after the header.
+QString Body(const QString& trace) {
+    const QString end = QStringLiteral("$enddefinitions $end\n");
+    const auto at = trace.indexOf(end);
+    return at < 0 ? QString() : trace.mid(at + end.size());
+}
+
+} // namespace
+
+class Vcd_Trace_Test : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir;
+
+    QString Path(const char* name) const { return dir.filePath(QString::fromLatin1(name)); }
+
+private slots:
+    void the_header_declares_eight_wires_in_nanoseconds() {
+        const QString path = Path("header.vcd");
+        Vcd_Trace::Create(path.toStdString(), "test 1")->close();
+        const QString text = Read(path);
+        QVERIFY(text.contains("$timescale 1 ns $end\n"));
+        QVERIFY(text.contains("$version\n   test 1\n$end\n"));
+        for (int line = 0; line < 8; ++line) {
+            QVERIFY(text.contains(
+                QStringLiteral("$var wire 1 %1 D%2 $end\n").arg(QChar('!' + line)).arg(line)));
+        }
+        QCOMPARE(Body(text), QString());
+    }
+
+    void value_changes_data() {
+        QTest::addColumn<QList<quint64>>("times");
+        QTest::addColumn<QList<int>>("words");
+        QTest::addColumn<QString>("body");
+        QTest::newRow("one word")
+            << QList<quint64>{500} << QList<int>{0x24}
+            << "#500\n$dumpvars\n0!\n0\"\n1#\n0$\n0%\n1&\n0'\n0(\n$end\n#1500\n";
+        QTest::newRow("only the lines that changed")
+            << QList<quint64>{0, 40, 90} << QList<int>{0x24, 0x21, 0x23}
+            << "#0\n$dumpvars\n0!\n0\"\n1#\n0$\n0%\n1&\n0'\n0(\n$end\n"
+               "#40\n1!\n0#\n#90\n1\"\n#1090\n";
+        QTest::newRow("a word that changes nothing still has its time")
+            << QList<quint64>{0, 7} << QList<int>{0x24, 0x24}
+            << "#0\n$dumpvars\n0!\n0\"\n1#\n0$\n0%\n1&\n0'\n0(\n$end\n#7\n#1007\n";
+        QTest::newRow("time that does not advance moves on by 1 ns")
+            << QList<quint64>{10, 10, 5, 30} << QList<int>{0x20, 0x22, 0x20, 0x24}
+            << "#10\n$dumpvars\n0!\n0\"\n0#\n0$\n0%\n1&\n0'\n0(\n$end\n"
+               "#11\n1\"\n#12\n0\"\n#30\n1#\n#1030\n";
+        QTest::newRow("the high byte is not on the data lines")
+            << QList<quint64>{0, 1} << QList<int>{0x00, 0xFF80}
+            << "#0\n$dumpvars\n0!\n0\"\n0#\n0$\n0%\n0&\n0'\n0(\n$end\n#1\n1(\n#1001\n";
+    }
+    void value_changes() {
+        QFETCH(QList<quint64>, times);
+        QFETCH(QList<int>, words);
+        QFETCH(QString, body);
+        const QString path = Path("changes.vcd");
+        auto trace = Vcd_Trace::Create(path.toStdString(), "test");
+        for (qsizetype i = 0; i < times.size(); ++i) {
+            trace->record_at(times[i], std::uint16_t(words[i]));
+        }
+        trace->close();
+        QCOMPARE(Body(Read(path)), body);
+    }
+
+    void real_time_stamps_increase_strictly() {
+        const QString path = Path("clock.vcd");
+        auto trace = Vcd_Trace::Create(path.toStdString(), "test");
+        for (int i = 0; i < 2000; ++i) {
+            trace->record(std::uint16_t(i & 0xFF));
+        }
+        trace->close();
+        quint64 last = 0;
+        int stamps = 0;
+        for (const QString& line : Body(Read(path)).split('\n')) {
+            if (line.startsWith('#')) {
+                const quint64 t = line.mid(1).toULongLong();
+                QVERIFY(stamps == 0 || t > last);
+                last = t;
+                ++stamps;
+            }
+        }
+        QCOMPARE(stamps, 2001);
+    }
+
+    void unfit_paths_are_refused_data() {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("missing folder") << "missing/t.vcd"
+                                        << "(ENOENT)";
+        QTest::newRow("a folder") << "."
+                                  << "not a regular file";
+        QTest::newRow("a device") << "/dev/null"
+                                  << "not a regular file";
+        QTest::newRow("inside a file") << "plain.txt/t.vcd"
+                                       << "Not a directory";
+        QTest::newRow("empty") << ""
+                               << "no trace file";
+    }
+    void unfit_paths_are_refused() {
+        QFETCH(QString, path);
+        QFETCH(QString, says);
+        QFile plain(Path("plain.txt"));
+        QVERIFY(plain.open(QIODevice::WriteOnly));
+        plain.close();
+        const QString full = path.isEmpty() || path.startsWith('/') ? path : Path(qPrintable(path));
+        try {
+            Vcd_Trace::Create(full.toStdString(), "test");
+            QFAIL("the path was taken");
+        } catch (const Trace_Error& e) {
+            QVERIFY2(QString(e.what()).contains(says), e.what());
+        }
+        QVERIFY(!QFile::exists(Path("missing")));
+    }
+
+    void an_existing_trace_is_replaced() {
+        const QString path = Path("old.vcd");
+        QFile old(path);
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write(QByteArray(100000, '~'));
+        old.close();
+        auto trace = Vcd_Trace::Create(path.toStdString(), "test");
+        trace->record_at(0, 0x24);
+        trace->close();
+        QVERIFY(!Read(path).contains('~'));
+        QVERIFY(Read(path).startsWith("$date"));
+    }
+
+    void the_trace_holds_exactly_the_words_that_reached_the_port_data() {
+        QTest::addColumn<int>("fail_at");
+        for (int k : {0, 1, 8, 15}) {
+            QTest::addRow("fails at write %d", k) << k;
+        }
+    }
+    void the_trace_holds_exactly_the_words_that_reached_the_port() {
+        QFETCH(int, fail_at);
+        const QString path = Path("fault.vcd");
+        auto trace = Vcd_Trace::Create(path.toStdString(), "test");
+        auto tapped = std::make_shared<Tapped_Port>(std::make_shared<RecorderPort>(fail_at));
+        tapped->addTap([&trace](std::uint16_t, std::uint16_t word) { trace->record(word); });
+        Use_Port_Output(tapped);
+        int written = 0;
+        try {
+            for (; written < 16; ++written) {
+                OutportW(0x378, written % 2 ? 0x21 : 0x23);
+            }
+        } catch (const PortError&) {
+        }
+        Release_Port_Output();
+        QCOMPARE(written, fail_at);
+        QCOMPARE(trace->words(), std::uint64_t(fail_at));
+        trace->close();
+        QCOMPARE(Body(Read(path)).count(QRegularExpression("(^|\n)#")),
+                 fail_at == 0 ? 0 : fail_at + 1);
+    }
+
+    void a_trace_that_cannot_be_written_says_so() {
+        const QString path = Path("limited.vcd");
+        auto trace = Vcd_Trace::Create(path.toStdString(), "test");
+        // Files this process writes may not grow past 4 KiB for a moment.
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit before{};
+        getrlimit(RLIMIT_FSIZE, &before);
+        rlimit small = before;
+        small.rlim_cur = 4096;
+        setrlimit(RLIMIT_FSIZE, &small);
+        bool refused = false;
+        try {
+            for (int i = 0; i < 100000; ++i) {
+                trace->record_at(std::uint64_t(i), std::uint16_t(i & 0xFF));
+            }
+            trace->close();
+        } catch (const Trace_Error& e) {
+            refused = QString(e.what()).contains("could not be written");
+        }
+        setrlimit(RLIMIT_FSIZE, &before);
+        QVERIFY(refused);
+    }
+
+    void closing_twice_is_harmless_and_writing_after_it_fails() {
+        auto trace = Vcd_Trace::Create(Path("closed.vcd").toStdString(), "test");
+        trace->record_at(0, 0x24);
+        trace->close();
+        trace->close();
+        QVERIFY_THROWS_EXCEPTION(Trace_Error, trace->record_at(1, 0x20));
+    }
+};
+
+QTEST_APPLESS_MAIN(Vcd_Trace_Test)
+#include "tst_vcd_trace.moc"
