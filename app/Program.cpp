@@ -31,23 +31,31 @@ void Say(std::FILE* stream, const QString& text) {
     std::fflush(stream);
 }
 
-void Centre_On_Screen(QWidget& window) {
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        window.move(screen->availableGeometry().center() - window.rect().center());
+// The panel opens centred on the screen. With the monitor, the two stand side
+// by side and are centred together, so that the monitor never covers the
+// panel; on a screen too narrow for both the panel stays centred and the
+// monitor goes as far right as it fits.
+void Place_Windows(QWidget& panel, QWidget* monitor) {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen) {
+        return;
     }
-}
-
-// To the right of the panel where the screen has room, otherwise as far right
-// as it fits, and never off the screen.
-void Place_Beside(QWidget& monitor, const QWidget& panel) {
-    monitor.resize(monitor.sizeHint().expandedTo(QSize(460, 300)));
-    QPoint at = panel.frameGeometry().topRight() + QPoint(12, 0);
-    if (const QScreen* screen = panel.screen()) {
-        const QRect room = screen->availableGeometry();
-        at.setX(qBound(room.left(), at.x(), qMax(room.left(), room.right() - monitor.width())));
-        at.setY(qBound(room.top(), at.y(), qMax(room.top(), room.bottom() - monitor.height())));
+    const QRect room = screen->availableGeometry();
+    QPoint at = room.center() - panel.rect().center();
+    if (!monitor) {
+        panel.move(at);
+        return;
     }
-    monitor.move(at);
+    constexpr int Gap = 12;
+    monitor->resize(monitor->sizeHint().expandedTo(QSize(460, panel.height())));
+    const int both = panel.width() + Gap + monitor->width();
+    if (both <= room.width()) {
+        at.setX(room.left() + (room.width() - both) / 2);
+    }
+    panel.move(at);
+    monitor->move(
+        qMin(at.x() + panel.width() + Gap, qMax(room.left(), room.right() - monitor->width())),
+        at.y());
 }
 
 // What the program writes through, with the trace and the monitor's decoder
@@ -133,14 +141,15 @@ int Run_Program(int argc, char** argv, const Program_Hooks& hooks) {
             Report_Failure_And_Exit(window_for_report, what);
         });
         window_for_report = &form;
-        Centre_On_Screen(form);
-        form.show();
 
         std::optional<Port_Monitor> monitor;
         if (port.watched && (options.monitor || port.simulated)) {
             monitor.emplace(*port.watched, port.simulated ? QStringLiteral("Code the chip holds")
                                                           : QStringLiteral("Code last sent"));
-            Place_Beside(*monitor, form);
+        }
+        Place_Windows(form, monitor ? &*monitor : nullptr);
+        form.show();
+        if (monitor) {
             monitor->show();
         }
         if (hooks.after_show) {

@@ -16,7 +16,7 @@ if [[ "${1:-}" != --inside ]]; then
         echo "skipped: xvfb-run, xdotool or import is missing (scripts/install-deps test)"
         exit 77
     fi
-    exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" --inside "$@"
+    exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0" --inside "$@"
 fi
 program=$2
 screenshot=$3
