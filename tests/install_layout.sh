@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Installs the build into a staging folder and checks what a desktop needs:
+# the program, a valid desktop entry, the icon, a man page that renders
+# without warnings and names every option, and the README.
+#   install_layout.sh BUILD_DIR
+set -euo pipefail
+build=$1
+stage=$(mktemp -d)
+trap 'rm -rf "$stage"' EXIT
+DESTDIR="$stage" cmake --install "$build" --prefix /usr >/dev/null
+
+for file in bin/zovrel-panel share/applications/zovrel-panel.desktop \
+    share/icons/hicolor/scalable/apps/zovrel-panel.svg share/man/man1/zovrel-panel.1 \
+    share/doc/zovrel-panel/README.md; do
+    [[ -f "$stage/usr/$file" ]] || { echo "FAIL: missing $file"; exit 1; }
+done
+
+if command -v desktop-file-validate >/dev/null; then
+    desktop-file-validate "$stage/usr/share/applications/zovrel-panel.desktop"
+elif [[ "${CI:-}" == true ]]; then
+    echo "FAIL: desktop-file-validate is missing"; exit 1
+fi
+grep -q '^Exec=zovrel-panel$' "$stage/usr/share/applications/zovrel-panel.desktop"
+grep -q '^Icon=zovrel-panel$' "$stage/usr/share/applications/zovrel-panel.desktop"
+grep -q '<svg' "$stage/usr/share/icons/hicolor/scalable/apps/zovrel-panel.svg"
+
+man=$stage/usr/share/man/man1/zovrel-panel.1
+warnings=$(groff -man -Tutf8 -ww -z "$man" 2>&1)
+[[ -z "$warnings" ]] || { echo "FAIL: the man page renders with warnings: $warnings"; exit 1; }
+version=$("$stage/usr/bin/zovrel-panel" --version)
+grep -q "zovrel-panel ${version#zovrel-panel }" "$man" || { echo "FAIL: man page is not for $version"; exit 1; }
+# Every option the program offers is in the man page.
+for option in $("$stage/usr/bin/zovrel-panel" --help | grep -o -- '--[a-z]*' | sort -u); do
+    grep -q -- "\\\\-\\\\-${option#--}" "$man" || { echo "FAIL: the man page lacks $option"; exit 1; }
+done
+for section in "EXIT STATUS" PERMISSIONS FILES; do
+    grep -q "^\.SH $section" "$man" || { echo "FAIL: the man page lacks $section"; exit 1; }
+done
+echo "PASS: the install holds the program, desktop entry, icon, man page and README"
