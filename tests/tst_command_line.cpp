@@ -4,6 +4,8 @@
 #include "port/PpdevPort.h"
 #include "port/SimulatedBoard.h"
 
+#include "HostileInput.h"
+
 #include <QTest>
 
 using Outcome = Command_Line::Outcome;
@@ -62,6 +64,36 @@ private slots:
             QVERIFY(line.text.endsWith(QLatin1Char('\n')));
             QVERIFY(line.text.size() < 400);
             break;
+        }
+    }
+
+    void hostile_input_gets_one_clear_line_or_a_sound_run() {
+        std::mt19937 random(7);
+        for (int round = 0; round < 5000; ++round) {
+            QStringList arguments = Hostile_Arguments(random);
+            const QString shown = arguments.join(' ').left(80);
+            arguments.prepend(QStringLiteral("zovrel-panel"));
+            const Command_Line line = Read_Command_Line(arguments);
+            switch (line.outcome) {
+            case Outcome::Misuse:
+                QCOMPARE(line.exit_status, 2);
+                QVERIFY2(line.text.count('\n') == 1 && line.text.endsWith('\n'), qPrintable(shown));
+                QVERIFY2(line.text.size() < 600, qPrintable(shown));
+                for (const QChar c : line.text.chopped(1)) {
+                    QVERIFY2(c.isPrint(), qPrintable(shown));
+                }
+                break;
+            case Outcome::Run:
+                QVERIFY2(QStringList({"auto", "sim", "direct"}).contains(line.options.port) ||
+                             line.options.port.startsWith("ppdev:/"),
+                         qPrintable(shown));
+                QVERIFY2(!arguments.contains("--trace=") || !line.options.trace.isEmpty(),
+                         qPrintable(shown));
+                break;
+            case Outcome::Print_And_Exit:
+                QCOMPARE(line.exit_status, 0);
+                break;
+            }
         }
     }
 

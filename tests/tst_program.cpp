@@ -1,3 +1,7 @@
+#include "HostileInput.h"
+
+#include "app/ProgramOptions.h"
+
 #include <QProcess>
 #include <QTest>
 
@@ -57,6 +61,28 @@ private slots:
         QVERIFY(f.out.isEmpty());
         QCOMPARE(f.err.count(QLatin1Char('\n')), 1);
         QVERIFY2(f.err.startsWith(QLatin1String("zovrel-panel: ")), qPrintable(f.err));
+    }
+
+    void hostile_command_lines_never_crash_the_program() {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("no-such-platform"));
+        std::mt19937 random(11);
+        int tried = 0;
+        while (tried < 40) {
+            const QStringList arguments = Hostile_Arguments(random);
+            // Lines that would open the panel are not for this test.
+            if (Read_Command_Line(QStringList{"zovrel-panel"} + arguments).outcome ==
+                Command_Line::Outcome::Run) {
+                continue;
+            }
+            ++tried;
+            const Finished f = Run(QStringLiteral(PANEL_PROGRAM), arguments, env);
+            const QString shown = arguments.join(' ').left(80);
+            QVERIFY2(f.status == 0 || f.status == 2, qPrintable(shown));
+            if (f.status == 2) {
+                QVERIFY2(f.err.count('\n') == 1 && f.out.isEmpty(), qPrintable(shown));
+            }
+        }
     }
 
     void help_and_version_need_no_display() {

@@ -159,10 +159,14 @@ private slots:
         QCOMPARE(Stamps(trace), 33);
     }
 
+    // Every write of a frame in turn, and two in the second frame of Full Scale.
     void a_failure_leaves_exactly_the_words_written_data() {
         QTest::addColumn<int>("fail_at");
-        for (int k : {0, 3, 15, 16, 21}) {
+        for (int k = 0; k <= 15; ++k) {
             QTest::addRow("write %d", k) << k;
+        }
+        for (int k : {16, 21}) {
+            QTest::addRow("write %d, second frame", k) << k;
         }
     }
     void a_failure_leaves_exactly_the_words_written() {
@@ -172,6 +176,13 @@ private slots:
         env.insert("ZOVREL_FAIL_AT", QString::number(fail_at));
         const Run_Result r = Run({"--trace=" + trace}, env);
         QCOMPARE(r.status, 1);
+        // Reported once, on standard error and in one box; no write after the fault.
+        const QString what = QStringLiteral("the test port failed at write %1").arg(fail_at);
+        QCOMPARE(r.err.count("zovrel-panel: "), 1);
+        QVERIFY(r.err.contains("zovrel-panel: " + what));
+        QCOMPARE(r.out, QStringLiteral("box: Zovrel Rev B | critical | %1\nwrites: %2\n")
+                            .arg(what)
+                            .arg(fail_at));
         QCOMPARE(Stamps(trace), fail_at == 0 ? 0 : fail_at + 1);
     }
 

@@ -4,13 +4,19 @@
 #include "port/VcdTrace.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <csignal>
+#include <random>
 
 namespace {
 
@@ -132,6 +138,77 @@ private slots:
             QVERIFY2(QString(e.what()).contains(says), e.what());
         }
         QVERIFY(!QFile::exists(Path("missing")));
+    }
+
+    // Random paths inside a sandbox folder: every one is either refused or
+    // makes one regular file where a file could be, and nothing else appears.
+    void hostile_trace_paths_write_nothing_where_they_should_not() {
+        QTemporaryDir sandbox;
+        QDir root(sandbox.path());
+        root.mkpath("folder/inner");
+        QFile plain(root.filePath("plain"));
+        QVERIFY(plain.open(QIODevice::WriteOnly));
+        plain.close();
+        const QStringList segments = {"folder",   "inner",  "missing", "plain",
+                                      "..",       ".",      "",        QString(300, u'n'),
+                                      "\x01\x1b", "sp ace", "\u00e9"};
+        std::mt19937 random(5);
+        QSet<QString> made;
+        for (int round = 0; round < 400; ++round) {
+            QStringList parts;
+            const int depth = 1 + int(random() % 3);
+            for (int i = 0; i < depth; ++i) {
+                parts << segments[int(random() % segments.size())];
+            }
+            // ".." never climbs out of the sandbox: the paths start inside folder/inner.
+            const QString path = root.filePath("folder/inner/" + parts.join('/'));
+            try {
+                Vcd_Trace::Create(QFile::encodeName(path).toStdString(), "test")->close();
+                const QFileInfo info(path);
+                QVERIFY2(info.isFile(), qPrintable(path));
+                made << info.canonicalFilePath();
+            } catch (const Trace_Error&) {
+            }
+        }
+        QDirIterator all(root.path(), QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden,
+                         QDirIterator::Subdirectories);
+        while (all.hasNext()) {
+            const QFileInfo info(all.next());
+            if (info.isDir()) {
+                QVERIFY2(QStringList({"folder", "inner"}).contains(info.fileName()),
+                         qPrintable(info.filePath()));
+            } else if (info.fileName() != "plain") {
+                QVERIFY2(made.contains(info.canonicalFilePath()), qPrintable(info.filePath()));
+            }
+        }
+        QVERIFY(QFileInfo(root.filePath("plain")).isFile());
+    }
+
+    void a_read_only_folder_is_refused() {
+        QTemporaryDir sandbox;
+        const QString folder = sandbox.filePath("read-only");
+        QVERIFY(QDir().mkpath(folder));
+        QVERIFY(::chmod(QFile::encodeName(sandbox.path()).constData(), 0755) == 0);
+        QVERIFY(::chmod(QFile::encodeName(folder).constData(), 0555) == 0);
+        const std::string path = QFile::encodeName(folder + "/t.vcd").toStdString();
+        // Root writes anywhere; the refusal is seen as an ordinary user.
+        const pid_t child = ::fork();
+        if (child == 0) {
+            if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) {
+                ::_exit(3);
+            }
+            try {
+                Vcd_Trace::Create(path, "test");
+                ::_exit(1);
+            } catch (const Trace_Error& e) {
+                ::_exit(std::string(e.what()).find("(EACCES)") != std::string::npos ? 0 : 2);
+            }
+        }
+        int status = 0;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        QVERIFY(WIFEXITED(status));
+        QCOMPARE(WEXITSTATUS(status), 0);
+        QVERIFY(!QFile::exists(folder + "/t.vcd"));
     }
 
     void an_existing_trace_is_replaced() {

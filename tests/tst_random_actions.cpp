@@ -1,0 +1,344 @@
+// Thousands of seeded random user actions on the real widgets, each checked
+// against a reference of the panel written from its behaviour tables, not
+// from its code: the texts, Data_Byte, the scroll bars and every frame sent.
+#include "PanelFixture.h"
+
+#include <QPushButton>
+#include <QTest>
+
+#include <optional>
+#include <random>
+#include <sstream>
+
+namespace {
+
+enum class Kind { Code_Key, Code_Set, Code_Drag, Bit_Key, Bit_Set, Run, Zero, Mid, Full, Type };
+
+struct Action {
+    Kind kind;
+    int target = 0; // a bit, a code, a key or a text box
+    int value = 0;
+    std::string describe() const;
+};
+
+const int Code_Keys[] = {Qt::Key_Up,       Qt::Key_Down, Qt::Key_PageUp,
+                         Qt::Key_PageDown, Qt::Key_Home, Qt::Key_End};
+
+std::string Action::describe() const {
+    std::ostringstream out;
+    switch (kind) {
+    case Kind::Code_Key:
+        out << "key " << std::hex << Code_Keys[target] << std::dec << " on the code";
+        break;
+    case Kind::Code_Set:
+        out << "code set to " << value;
+        break;
+    case Kind::Code_Drag:
+        out << "code dragged to " << value;
+        break;
+    case Kind::Bit_Key:
+        out << (value ? "down" : "up") << " key on bit " << target;
+        break;
+    case Kind::Bit_Set:
+        out << "bit " << target << " set to " << value;
+        break;
+    case Kind::Run:
+        out << "Run";
+        break;
+    case Kind::Zero:
+        out << "Zero Scale";
+        break;
+    case Kind::Mid:
+        out << "Mid Scale";
+        break;
+    case Kind::Full:
+        out << "Full Scale";
+        break;
+    case Kind::Type:
+        out << "typed '" << char('a' + value) << "7' into box " << target;
+        break;
+    }
+    return out.str();
+}
+
+std::vector<Action> Generate(std::uint32_t seed, int count) {
+    std::mt19937 random(seed);
+    auto pick = [&random](int n) { return int(random() % unsigned(n)); };
+    std::vector<Action> actions;
+    for (int i = 0; i < count; ++i) {
+        Action a{Kind(pick(10))};
+        switch (a.kind) {
+        case Kind::Code_Key:
+            a.target = pick(6);
+            break;
+        case Kind::Code_Set:
+        case Kind::Code_Drag:
+            a.value = pick(4) == 0 ? pick(2) * 127 : pick(128);
+            break;
+        case Kind::Bit_Key:
+        case Kind::Bit_Set:
+            a.target = pick(7);
+            a.value = pick(2);
+            break;
+        case Kind::Type:
+            a.target = pick(9);
+            a.value = pick(26);
+            break;
+        default:
+            break;
+        }
+        actions.push_back(a);
+    }
+    return actions;
+}
+
+// The panel as its behaviour tables describe it.
+struct Reference {
+    int code = 0;
+    int bits[7] = {};
+    double data_byte = 0;
+    QStringList texts = QStringList(9, QString()); // txtDisplay1, txtBit(0..6), txtSDA_Write
+    std::vector<int> frames;
+
+    int composed() const {
+        int sum = 0;
+        for (int k = 0; k < 7; ++k) {
+            sum += bits[k] << k;
+        }
+        return sum;
+    }
+    void bit_changed() {
+        for (int i = 0; i < 7; ++i) {
+            texts[1 + i] = QString::number(bits[i]);
+        }
+        texts[8] = QString::number(composed());
+    }
+    void set_bit(int k, int v) {
+        if (bits[k] != v) {
+            bits[k] = v;
+            bit_changed();
+        }
+    }
+    void set_code(int n) {
+        n = std::clamp(n, 0, 127);
+        if (n == code) {
+            return;
+        }
+        code = n;
+        texts[0] = QString::number(n);
+        data_byte = n;
+        for (int i = 0; i < 7; ++i) {
+            set_bit(i, 0);
+        }
+        for (int k = 0; k < 7; ++k) {
+            if ((n >> k) & 1) {
+                set_bit(k, 1);
+            }
+        }
+        frames.push_back(n);
+    }
+    void run() {
+        data_byte = composed();
+        frames.push_back(composed());
+    }
+    void apply(const Action& a) {
+        switch (a.kind) {
+        case Kind::Code_Key: {
+            const int key = Code_Keys[a.target];
+            const int to = key == Qt::Key_Up || key == Qt::Key_PageUp       ? code - 1
+                           : key == Qt::Key_Down || key == Qt::Key_PageDown ? code + 1
+                           : key == Qt::Key_Home                            ? 0
+                                                                            : 127;
+            set_code(to);
+            break;
+        }
+        case Kind::Code_Set:
+        case Kind::Code_Drag:
+            set_code(a.value);
+            break;
+        case Kind::Bit_Key:
+            set_bit(a.target, a.value);
+            break;
+        case Kind::Bit_Set:
+            set_bit(a.target, a.value);
+            break;
+        case Kind::Run:
+            run();
+            break;
+        case Kind::Zero:
+            for (int i = 0; i < 7; ++i)
+                set_bit(i, 0);
+            set_code(0);
+            run();
+            break;
+        case Kind::Mid:
+            set_bit(6, 1);
+            for (int i = 0; i < 6; ++i)
+                set_bit(i, 0);
+            set_code(64);
+            run();
+            break;
+        case Kind::Full:
+            for (int i = 0; i < 7; ++i)
+                set_bit(i, 1);
+            set_code(127);
+            run();
+            break;
+        case Kind::Type:
+            texts[a.target] += QString(QChar('a' + a.value)) + "7";
+            break;
+        }
+    }
+};
+
+void Perform(Panel_Fixture& p, const Action& a) {
+    Form1& f = *p.form;
+    QLineEdit* boxes[9] = {f.txtDisplay1, f.txtBit[0], f.txtBit[1], f.txtBit[2],   f.txtBit[3],
+                           f.txtBit[4],   f.txtBit[5], f.txtBit[6], f.txtSDA_Write};
+    switch (a.kind) {
+    case Kind::Code_Key:
+        QTest::keyClick(f.vsbInputCode1, Qt::Key(Code_Keys[a.target]));
+        break;
+    case Kind::Code_Set:
+        f.vsbInputCode1->setValue(a.value);
+        break;
+    case Kind::Code_Drag:
+        // As a drag does: the box moves while held, the value follows on release.
+        f.vsbInputCode1->setSliderDown(true);
+        f.vsbInputCode1->setSliderPosition(a.value);
+        f.vsbInputCode1->setSliderDown(false);
+        break;
+    case Kind::Bit_Key:
+        QTest::keyClick(f.vsbBit[a.target], a.value ? Qt::Key_Down : Qt::Key_Up);
+        break;
+    case Kind::Bit_Set:
+        f.vsbBit[a.target]->setValue(a.value);
+        break;
+    case Kind::Run:
+        QTest::mouseClick(f.cmdRun, Qt::LeftButton);
+        break;
+    case Kind::Zero:
+        QTest::mouseClick(f.cmdZS, Qt::LeftButton);
+        break;
+    case Kind::Mid:
+        QTest::mouseClick(f.cmdMS, Qt::LeftButton);
+        break;
+    case Kind::Full:
+        QTest::mouseClick(f.cmdFS, Qt::LeftButton);
+        break;
+    case Kind::Type:
+        QTest::keyClicks(boxes[a.target], QString(QChar('a' + a.value)) + "7");
+        QTest::keyClick(boxes[a.target], Qt::Key_Return);
+        break;
+    }
+}
+
+// Everything that must agree after an action; the first disagreement, if any.
+std::optional<std::string> Compare(Panel_Fixture& p, const Reference& r, std::size_t frames_before,
+                                   std::size_t writes_before) {
+    std::ostringstream why;
+    if (p.all_texts() != r.texts) {
+        why << "texts " << qPrintable(p.all_texts().join('|')) << " expected "
+            << qPrintable(r.texts.join('|'));
+    } else if (Module1::Data_Byte != r.data_byte) {
+        why << "Data_Byte " << Module1::Data_Byte << " expected " << r.data_byte;
+    } else if (p.form->vsbInputCode1->value() != r.code) {
+        why << "code scroll bar " << p.form->vsbInputCode1->value() << " expected " << r.code;
+    } else if (p.bits() != r.composed()) {
+        why << "bits " << p.bits() << " expected " << r.composed();
+    } else if (p.port->board.frameCount() != r.frames.size()) {
+        why << p.port->board.frameCount() - frames_before << " frames sent, expected "
+            << r.frames.size() - frames_before;
+    } else if (p.port->writes.size() - writes_before != 16 * (r.frames.size() - frames_before)) {
+        why << p.port->writes.size() - writes_before << " writes for "
+            << r.frames.size() - frames_before << " frames";
+    }
+    if (!why.str().empty()) {
+        return why.str();
+    }
+    const auto& latched = p.port->board.frames();
+    for (std::size_t i = frames_before; i < r.frames.size(); ++i) {
+        const LatchedFrame& frame = latched[latched.size() - (r.frames.size() - i)];
+        if (frame.clock_edges != 7 || frame.words.size() != 16 || frame.code != r.frames[i]) {
+            why << "frame " << i + 1 << " latched code " << frame.code << " with "
+                << frame.clock_edges << " edges in " << frame.words.size() << " words, expected "
+                << r.frames[i];
+            return why.str();
+        }
+    }
+    for (std::size_t i = writes_before; i < p.port->writes.size(); ++i) {
+        if (p.port->writes[i].address != 0x378 || p.port->writes[i].word > 0xFF) {
+            why << "write " << i << " went to " << p.port->writes[i].address << " with word "
+                << p.port->writes[i].word;
+            return why.str();
+        }
+    }
+    return std::nullopt;
+}
+
+// Plays the actions on a fresh panel; the index and reason of the first failure.
+std::optional<std::pair<std::size_t, std::string>> Play(const std::vector<Action>& actions) {
+    Panel_Fixture p;
+    Reference r;
+    for (std::size_t i = 0; i < actions.size(); ++i) {
+        const std::size_t frames_before = r.frames.size();
+        const std::size_t writes_before = p.port->writes.size();
+        Perform(p, actions[i]);
+        r.apply(actions[i]);
+        if (auto why = Compare(p, r, frames_before, writes_before)) {
+            return std::make_pair(i, *why);
+        }
+    }
+    return std::nullopt;
+}
+
+// Removes every action it can while the sequence still fails.
+std::vector<Action> Shrink(std::vector<Action> actions) {
+    for (std::size_t chunk = actions.size() / 2; chunk >= 1; chunk /= 2) {
+        for (std::size_t start = 0; start + chunk <= actions.size();) {
+            std::vector<Action> fewer(actions.begin(), actions.begin() + start);
+            fewer.insert(fewer.end(), actions.begin() + start + chunk, actions.end());
+            if (Play(fewer)) {
+                actions = std::move(fewer);
+            } else {
+                start += chunk;
+            }
+        }
+    }
+    return actions;
+}
+
+} // namespace
+
+class Random_Actions_Test : public QObject {
+    Q_OBJECT
+
+private slots:
+    void random_actions_match_the_reference() {
+        const std::uint32_t seed = qEnvironmentVariableIsSet("ZOVREL_SEED")
+                                       ? std::uint32_t(qEnvironmentVariableIntValue("ZOVREL_SEED"))
+                                       : 20261208u;
+        const int count = qEnvironmentVariableIsSet("ZOVREL_ACTIONS")
+                              ? qEnvironmentVariableIntValue("ZOVREL_ACTIONS")
+                              : 10000;
+        qInfo("seed %u, %d actions (ZOVREL_SEED and ZOVREL_ACTIONS change them)", seed, count);
+        std::vector<Action> actions = Generate(seed, count);
+        const auto failed = Play(actions);
+        if (!failed) {
+            return;
+        }
+        actions.resize(failed->first + 1);
+        const std::vector<Action> shortest = Shrink(actions);
+        std::string report = "seed " + std::to_string(seed) + ": action " +
+                             std::to_string(failed->first) + " failed: " + failed->second +
+                             "\nshortest failing sequence:";
+        for (const Action& a : shortest) {
+            report += "\n  " + a.describe();
+        }
+        report += "\nthere: " + Play(shortest).value_or(std::make_pair(0, std::string("?"))).second;
+        QFAIL(report.c_str());
+    }
+};
+
+QTEST_MAIN(Random_Actions_Test)
+#include "tst_random_actions.moc"
