@@ -1,3 +1,4 @@
+#include "FrameWords.h"
 #include "PanelFixture.h"
 
 #include "panel/PortMonitor.h"
@@ -11,19 +12,6 @@
 #include <QTimer>
 
 namespace {
-
-using Words = std::vector<std::uint16_t>;
-
-Words Frame_For(int code, int bits = 7) {
-    Words words{0x24};
-    for (int k = bits - 1; k >= 0; --k) {
-        const std::uint16_t data = (code >> k) & 1;
-        words.push_back(0x20 | data);
-        words.push_back(0x22 | data);
-    }
-    words.push_back(0x24);
-    return words;
-}
 
 void Feed(SimulatedBoard& board, const Words& words, std::uint64_t start = 0,
           std::uint64_t step = 0) {

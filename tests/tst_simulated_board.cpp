@@ -1,25 +1,10 @@
+#include "FrameWords.h"
+
 #include "port/SimulatedBoard.h"
 
 #include <QTest>
 
 #include <vector>
-
-using Words = std::vector<std::uint16_t>;
-
-namespace {
-
-Words Frame_For(int code, int bits = 7) {
-    Words words{0x24};
-    for (int k = bits - 1; k >= 0; --k) {
-        const std::uint16_t data = (code >> k) & 1;
-        words.push_back(0x20 | data);
-        words.push_back(0x22 | data);
-    }
-    words.push_back(0x24);
-    return words;
-}
-
-} // namespace
 
 class Simulated_Board_Test : public QObject {
     Q_OBJECT
