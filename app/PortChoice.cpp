@@ -4,6 +4,8 @@
 #include "port/PpdevPort.h"
 #include "port/SimulatedBoard.h"
 
+#include <QFile>
+
 #include <cstdio>
 
 Port_Choice Choose_Port(const Program_Options& options) {
@@ -19,7 +21,8 @@ Port_Choice Choose_Port(const Program_Options& options) {
     }
     PpdevPort::Settings settings;
     if (options.port.startsWith(QLatin1String("ppdev:"))) {
-        settings.device = std::filesystem::path(options.port.mid(6).toStdString());
+        settings.device =
+            std::filesystem::path(QFile::encodeName(options.port.mid(6)).toStdString());
     }
     choice.output = std::make_shared<PpdevPort>(std::move(settings));
     return choice;
