@@ -8,12 +8,12 @@
 
 #include <cstdio>
 
-void Report_Failure_And_Exit(QWidget* window, const QString& what) {
+void reportFailureAndExit(QWidget* window, const QString& what) {
     std::fprintf(stderr, "zovrel-panel: %s\n", what.toLocal8Bit().constData());
     std::fflush(stderr);
     QPointer<QWidget> parent(window);
     QTimer::singleShot(0, qApp, [parent, what] {
         QMessageBox::critical(parent, QStringLiteral("Zovrel Rev B"), what);
-        QCoreApplication::exit(Failure_Exit_Status);
+        QCoreApplication::exit(failureExitStatus);
     });
 }

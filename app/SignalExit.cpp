@@ -10,15 +10,16 @@
 
 namespace {
 
-int signal_pipe[2] = {-1, -1};
+// The handler may touch nothing but this plain descriptor.
+volatile int signalWriteFd = -1;
 
-void On_Signal(int number) {
+void onSignal(int number) {
     const unsigned char byte = static_cast<unsigned char>(number);
     // Only async-signal-safe calls here; the event loop does the rest.
-    [[maybe_unused]] const ssize_t written = ::write(signal_pipe[1], &byte, 1);
+    [[maybe_unused]] const ssize_t written = ::write(signalWriteFd, &byte, 1);
 }
 
-void Set_Handler(void (*handler)(int)) {
+void setHandler(void (*handler)(int)) {
     struct sigaction action {};
     action.sa_handler = handler;
     sigemptyset(&action.sa_mask);
@@ -29,26 +30,29 @@ void Set_Handler(void (*handler)(int)) {
 
 } // namespace
 
-Signal_Exit::Signal_Exit(QObject* parent) : QObject(parent) {
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signal_pipe) != 0) {
+SignalExit::SignalExit(QObject* parent) : QObject(parent) {
+    int ends[2] = {-1, -1};
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
         return;
     }
-    notifier_ = new QSocketNotifier(signal_pipe[0], QSocketNotifier::Read, this);
-    connect(notifier_, &QSocketNotifier::activated, this, [] {
+    readEnd_ = UniqueFd(ends[0]);
+    writeEnd_ = UniqueFd(ends[1]);
+    signalWriteFd = writeEnd_.get();
+    notifier_ = new QSocketNotifier(readEnd_.get(), QSocketNotifier::Read, this);
+    connect(notifier_, &QSocketNotifier::activated, this, [this] {
         unsigned char number = 0;
-        if (::read(signal_pipe[0], &number, 1) == 1) {
+        if (::read(readEnd_.get(), &number, 1) == 1) {
             QCoreApplication::exit(128 + number);
         }
     });
-    Set_Handler(On_Signal);
+    setHandler(onSignal);
 }
 
-Signal_Exit::~Signal_Exit() {
+SignalExit::~SignalExit() {
     if (!notifier_) {
         return;
     }
-    Set_Handler(SIG_DFL);
-    ::close(signal_pipe[0]);
-    ::close(signal_pipe[1]);
-    signal_pipe[0] = signal_pipe[1] = -1;
+    setHandler(SIG_DFL);
+    signalWriteFd = -1;
+    delete notifier_;
 }

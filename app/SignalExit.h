@@ -1,5 +1,7 @@
 #pragma once
 
+#include "port/UniqueFd.h"
+
 #include <QObject>
 
 class QSocketNotifier;
@@ -8,13 +10,15 @@ class QSocketNotifier;
 // status 128 + the signal's number, so that the program closes its port and
 // its trace as it does after Exit. The signal is taken between handlers,
 // never in the middle of a frame.
-class Signal_Exit : public QObject {
+class SignalExit : public QObject {
     Q_OBJECT
 
 public:
-    explicit Signal_Exit(QObject* parent = nullptr);
-    ~Signal_Exit() override;
+    explicit SignalExit(QObject* parent = nullptr);
+    ~SignalExit() override;
 
 private:
+    UniqueFd readEnd_;
+    UniqueFd writeEnd_;
     QSocketNotifier* notifier_ = nullptr;
 };

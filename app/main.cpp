@@ -1,5 +1,5 @@
 #include "app/Program.h"
 
 int main(int argc, char** argv) {
-    return Run_Program(argc, argv);
+    return runProgram(argc, argv);
 }

@@ -6,7 +6,7 @@
 
 // A port that takes every word and does nothing with it: what is left to time
 // is the program's own cost.
-class Null_Port : public PortOutput {
+class NullPort : public PortOutput {
 protected:
     void put(std::uint16_t address, std::uint16_t word) override {
         benchmark::DoNotOptimize(address);

@@ -3,9 +3,9 @@
 #include "model/Module1.h"
 #include "port/FrameWriter.h"
 #include "port/NTPort.h"
-#include "port/SimulatedBoard.h"
 #include "port/TappedPort.h"
-#include "port/VcdTrace.h"
+#include "watch/SimulatedBoard.h"
+#include "watch/VcdTrace.h"
 
 #include <benchmark/benchmark.h>
 
@@ -16,7 +16,7 @@
 namespace {
 
 // One frame per iteration, the code changing every time.
-void Send_Frames(benchmark::State& state) {
+void sendFrames(benchmark::State& state) {
     int code = 0;
     for (auto _ : state) {
         Module1::Data_Byte = code;
@@ -24,19 +24,19 @@ void Send_Frames(benchmark::State& state) {
         code = (code + 37) & 127;
     }
     state.SetItemsProcessed(state.iterations() * 16);
-    Release_Port_Output();
+    releasePortOutput();
 }
 
 void BM_FrameWriter_NullPort(benchmark::State& state) {
-    Use_Port_Output(std::make_shared<Null_Port>());
-    Send_Frames(state);
+    usePortOutput(std::make_shared<NullPort>());
+    sendFrames(state);
 }
 BENCHMARK(BM_FrameWriter_NullPort);
 
 void BM_FrameWriter_SimulatedBoard(benchmark::State& state) {
     auto board = std::make_shared<SimulatedBoard>();
-    Use_Port_Output(board);
-    Send_Frames(state);
+    usePortOutput(board);
+    sendFrames(state);
     if (board->malformedCount() != 0) {
         state.SkipWithError("the board saw a malformed frame");
     }
@@ -45,11 +45,11 @@ BENCHMARK(BM_FrameWriter_SimulatedBoard);
 
 void BM_FrameWriter_Traced(benchmark::State& state) {
     const auto path = std::filesystem::temp_directory_path() / "zovrel-bench-trace.vcd";
-    auto trace = Vcd_Trace::Create(path, "zovrel-bench");
-    auto tapped = std::make_shared<Tapped_Port>(std::make_shared<Null_Port>());
+    auto trace = VcdTrace::create(path, "zovrel-bench");
+    auto tapped = std::make_shared<TappedPort>(std::make_shared<NullPort>());
     tapped->addTap([&trace](std::uint16_t, std::uint16_t word) { trace->record(word); });
-    Use_Port_Output(tapped);
-    Send_Frames(state);
+    usePortOutput(tapped);
+    sendFrames(state);
     trace->close();
     std::filesystem::remove(path);
 }

@@ -13,7 +13,7 @@ namespace {
 // "Full Scale" from code 0 with every bit 0: seven rises, the code change with
 // its fourteen nested bit changes, and two frames. The heaviest single action.
 void BM_FullScaleFromZero(benchmark::State& state) {
-    Use_Port_Output(std::make_shared<Null_Port>());
+    usePortOutput(std::make_shared<NullPort>());
     Module1::Data_Byte = 0;
     bool failed = false;
     Form1 form([&failed](const QString&) { failed = true; });
@@ -23,7 +23,7 @@ void BM_FullScaleFromZero(benchmark::State& state) {
         state.ResumeTiming();
         form.cmdFS->click();
     }
-    Release_Port_Output();
+    releasePortOutput();
     if (failed || Module1::Data_Byte != 127) {
         state.SkipWithError("Full Scale did not send 127");
     }

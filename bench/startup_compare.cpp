@@ -1,7 +1,7 @@
 // Starts two programs in turn, many times, and compares them: the time from
 // exec to the line "shown" on their standard output, and their peak memory.
 //   startup-compare RUNS PROGRAM YARDSTICK
-// Prints one line per program, "name median_ms peak_kib", then the ratios.
+// Prints one line per program, "name medianMs peakKib", then the ratios.
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -20,10 +20,10 @@ namespace {
 
 struct Start {
     double ms = 0;
-    long peak_kib = 0;
+    long peakKib = 0;
 };
 
-bool Start_Once(const char* program, Start& start) {
+bool startOnce(const char* program, Start& start) {
     int out[2];
     if (pipe(out) != 0) {
         return false;
@@ -62,7 +62,7 @@ bool Start_Once(const char* program, Start& start) {
     int status = 0;
     rusage usage{};
     wait4(child, &status, 0, &usage);
-    start.peak_kib = usage.ru_maxrss;
+    start.peakKib = usage.ru_maxrss;
     return shown && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
@@ -85,7 +85,7 @@ int main(int argc, char** argv) {
     for (int run = 0; run < runs + 1; ++run) {
         for (int p = 0; p < 2; ++p) {
             Start start;
-            if (!Start_Once(programs[p], start)) {
+            if (!startOnce(programs[p], start)) {
                 std::fprintf(stderr, "startup-compare: %s did not report its window\n",
                              programs[p]);
                 return 1;
@@ -93,7 +93,7 @@ int main(int argc, char** argv) {
             // The first round only warms the file cache.
             if (run > 0) {
                 ms[p].push_back(start.ms);
-                kib[p].push_back(start.peak_kib);
+                kib[p].push_back(start.peakKib);
             }
         }
     }

@@ -9,13 +9,13 @@
 #include <cstdio>
 
 int main(int argc, char** argv) {
-    Program_Hooks hooks;
-    hooks.after_show = [](Form1& form) {
+    ProgramHooks hooks;
+    hooks.afterShow = [](Form1& form) {
         QTimer::singleShot(0, &form, [] {
             std::puts("shown");
             std::fflush(stdout);
             QCoreApplication::exit(0);
         });
     };
-    return Run_Program(argc, argv, hooks);
+    return runProgram(argc, argv, hooks);
 }

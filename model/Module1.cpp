@@ -4,12 +4,12 @@ namespace Module1 {
 
 double Data_Byte = 0;
 
-double Bit6_Term = 0;
-double Bit5_Term = 0;
-double Bit4_Term = 0;
-double Bit3_Term = 0;
-double Bit2_Term = 0;
-double Bit1_Term = 0;
-double Bit0_Term = 0;
+double bit6Term = 0;
+double bit5Term = 0;
+double bit4Term = 0;
+double bit3Term = 0;
+double bit2Term = 0;
+double bit1Term = 0;
+double bit0Term = 0;
 
 } // namespace Module1

@@ -9,13 +9,13 @@ class QScrollBar;
 // The seven bit scroll bars as the conversions see them. Setting a value goes
 // straight to QScrollBar::setValue, so a real change runs the bit change
 // handler nested, exactly as the user's own change would.
-class Bit_Scroll_Bars : public BitView {
+class BitScrollBars : public BitView {
 public:
-    explicit Bit_Scroll_Bars(const std::array<QScrollBar*, Bit_Count>& bars) : bars_(bars) {}
+    explicit BitScrollBars(const std::array<QScrollBar*, codeBits>& bars) : bars_(bars) {}
 
     int bit(int k) const override;
     void setBit(int k, int value) override;
 
 private:
-    const std::array<QScrollBar*, Bit_Count>& bars_;
+    const std::array<QScrollBar*, codeBits>& bars_;
 };

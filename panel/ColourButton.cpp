@@ -6,24 +6,23 @@
 
 namespace {
 
-constexpr int Bevel = 2;
-constexpr int Caption_Margin = 1;
-constexpr int Caption_Flags = Qt::AlignCenter | Qt::TextWordWrap | Qt::TextShowMnemonic;
+constexpr int bevel = 2;
+constexpr int captionMargin = 1;
+constexpr int captionFlags = Qt::AlignCenter | Qt::TextWordWrap | Qt::TextShowMnemonic;
 
 } // namespace
 
-Colour_Button::Colour_Button(const QColor& face, QWidget* parent)
-    : QPushButton(parent), face_(face) {
+ColourButton::ColourButton(const QColor& face, QWidget* parent) : QPushButton(parent), face_(face) {
     setAutoDefault(false);
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
-QRect Colour_Button::captionRect() const {
-    const int inset = Bevel + Caption_Margin;
+QRect ColourButton::captionRect() const {
+    const int inset = bevel + captionMargin;
     return rect().adjusted(inset, inset, -inset, -inset);
 }
 
-void Colour_Button::paintEvent(QPaintEvent*) {
+void ColourButton::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     const bool sunken = isDown() || isChecked();
     const QBrush fill(face_);
@@ -36,12 +35,12 @@ void Colour_Button::paintEvent(QPaintEvent*) {
     }
     painter.setPen(
         palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::ButtonText));
-    painter.drawText(caption, Caption_Flags, text());
+    painter.drawText(caption, captionFlags, text());
 
     if (hasFocus()) {
         QStyleOptionFocusRect focus;
         focus.initFrom(this);
-        focus.rect = rect().adjusted(Bevel + 1, Bevel + 1, -Bevel - 1, -Bevel - 1);
+        focus.rect = rect().adjusted(bevel + 1, bevel + 1, -bevel - 1, -bevel - 1);
         focus.backgroundColor = face_;
         style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &painter, this);
     }

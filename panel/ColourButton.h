@@ -6,11 +6,11 @@
 // A push button painted in its own background colour, whatever style the
 // program runs with, with a caption that wraps at word boundaries when it is
 // too long for one line, as a desktop button's caption does.
-class Colour_Button : public QPushButton {
+class ColourButton : public QPushButton {
     Q_OBJECT
 
 public:
-    Colour_Button(const QColor& face, QWidget* parent);
+    ColourButton(const QColor& face, QWidget* parent);
 
     QColor face() const { return face_; }
     // The caption's area inside the bevel.

@@ -2,6 +2,6 @@
 
 #include <cmath>
 
-QString Decimal_Text(double whole_number) {
-    return QString::number(static_cast<qlonglong>(std::llround(whole_number)));
+QString decimalText(double wholeNumber) {
+    return QString::number(static_cast<qlonglong>(std::llround(wholeNumber)));
 }

@@ -3,4 +3,4 @@
 #include <QString>
 
 // The plain decimal form of a whole number: no sign, no leading zeros, no point.
-QString Decimal_Text(double whole_number);
+QString decimalText(double wholeNumber);

@@ -1,7 +1,13 @@
 #pragma once
 
+// The window and everything on it: Form1 with its controls and handlers
+// (Form1Controls.cpp, Form1Handlers.cpp), the port monitor (PortMonitor.h)
+// and the painted pieces they are made of. Qt Widgets.
+
 #include "model/BitView.h"
 #include "panel/BitScrollBars.h"
+
+#include "port/NTPort.h"
 
 #include <QWidget>
 
@@ -21,13 +27,11 @@ class Form1 : public QWidget {
     Q_OBJECT
 
 public:
-    // Receives the text of any failure inside a handler. The handler that
-    // failed stops there; the sink reports and ends the program.
-    using Failure_Sink = std::function<void(const QString& what)>;
+    // Receives the first failure inside a handler. The handler that failed
+    // stops there; the sink reports and ends the program.
+    using FailureSink = std::function<void(const std::exception& failure)>;
 
-    static constexpr int Bit_Count = BitView::Bit_Count;
-
-    explicit Form1(Failure_Sink on_failure, QWidget* parent = nullptr);
+    explicit Form1(FailureSink onFailure, QWidget* parent = nullptr);
     ~Form1() override;
 
     // Code panel.
@@ -43,10 +47,10 @@ public:
     // as the window has always numbered its digit labels.
     QFrame* Shape1 = nullptr;
     QLabel* lblBlSDA_Write = nullptr;
-    std::array<QLabel*, Bit_Count> lblBit{};
+    std::array<QLabel*, codeBits> lblBit{};
     QLabel* lblBit26 = nullptr;
-    std::array<QScrollBar*, Bit_Count> vsbBit{};
-    std::array<QLineEdit*, Bit_Count> txtBit{};
+    std::array<QScrollBar*, codeBits> vsbBit{};
+    std::array<QLineEdit*, codeBits> txtBit{};
     QLabel* lblData_Byte = nullptr;
     QLabel* lblWrite = nullptr;
     QLineEdit* txtSDA_Write = nullptr;
@@ -62,9 +66,9 @@ public:
     void cmdRun_Click();
 
 private:
-    void Create_Controls();
-    void Set_Tab_Order();
-    void Connect_Handlers();
+    void createControls();
+    void setUpTabOrder();
+    void connectHandlers();
 
     void vsbInputCode1_Change();
     void vsbBit_Change(int Index);
@@ -75,22 +79,21 @@ private:
 
     // The boundary between Qt's event delivery and a handler: a failure must
     // not unwind through Qt, so it stops here and goes to the sink.
-    template <typename Handler> void Run_Handler(Handler&& handler) noexcept;
-    void Report_Failure(std::exception_ptr failure) noexcept;
+    template <typename Handler> void runHandler(Handler&& handler) noexcept;
+    void reportFailure(std::exception_ptr failure) noexcept;
 
-    Failure_Sink on_failure_;
-    bool failed_ = false;
-    Bit_Scroll_Bars bits_{vsbBit};
+    FailureSink onFailure_;
+    BitScrollBars bits_{vsbBit};
 };
 
-template <typename Handler> void Form1::Run_Handler(Handler&& handler) noexcept {
+template <typename Handler> void Form1::runHandler(Handler&& handler) noexcept {
     // After a failure the program is ending: no handler runs any more.
-    if (failed_) {
+    if (portOutputFailed()) {
         return;
     }
     try {
         handler();
     } catch (...) {
-        Report_Failure(std::current_exception());
+        reportFailure(std::current_exception());
     }
 }

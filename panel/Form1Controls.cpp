@@ -16,31 +16,31 @@ namespace {
 
 // Positions are kept in twips, as the window was drawn; 15 twips make one
 // logical pixel at 96 dpi and Qt's high-dpi scaling does the rest.
-constexpr int Pixels(int twips) {
+constexpr int pixels(int twips) {
     return (twips + 7) / 15;
 }
 
-struct Twips_Rect {
+struct TwipsRect {
     int left, top, width, height;
 };
 
-void Place(QWidget* control, Twips_Rect r) {
-    control->setGeometry(Pixels(r.left), Pixels(r.top), Pixels(r.width), Pixels(r.height));
+void place(QWidget* control, TwipsRect r) {
+    control->setGeometry(pixels(r.left), pixels(r.top), pixels(r.width), pixels(r.height));
 }
 
-template <typename Control> Control* Make(QWidget* parent, const QString& name, Twips_Rect r) {
+template <typename Control> Control* make(QWidget* parent, const QString& name, TwipsRect r) {
     auto* control = new Control(parent);
     control->setObjectName(name);
-    Place(control, r);
+    place(control, r);
     return control;
 }
 
-QString Indexed(const char* name, int index) {
+QString indexed(const char* name, int index) {
     return QStringLiteral("%1(%2)").arg(QLatin1String(name)).arg(index);
 }
 
-QScrollBar* Make_Scroll_Bar(QWidget* parent, const QString& name, Twips_Rect r, int maximum) {
-    auto* bar = Make<QScrollBar>(parent, name, r);
+QScrollBar* makeScrollBar(QWidget* parent, const QString& name, TwipsRect r, int maximum) {
+    auto* bar = make<QScrollBar>(parent, name, r);
     bar->setOrientation(Qt::Vertical);
     bar->setRange(0, maximum);
     bar->setSingleStep(1);
@@ -51,18 +51,18 @@ QScrollBar* Make_Scroll_Bar(QWidget* parent, const QString& name, Twips_Rect r, 
     return bar;
 }
 
-QPushButton* Make_Button(QWidget* parent, const QString& name, const QString& caption, Twips_Rect r,
-                         QRgb face) {
-    auto* button = new Colour_Button(QColor(face), parent);
+QPushButton* makeButton(QWidget* parent, const QString& name, const QString& caption, TwipsRect r,
+                        QRgb face) {
+    auto* button = new ColourButton(QColor(face), parent);
     button->setObjectName(name);
-    Place(button, r);
+    place(button, r);
     button->setText(caption);
     return button;
 }
 
 // The window was drawn in "MS Sans Serif"; where it is missing, the nearest
 // sans-serif face the system has stands in at the same point size.
-QFont Sans_Serif(double points, bool bold = false) {
+QFont sansSerif(double points, bool bold = false) {
     QFont font;
     font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"),
                       QStringLiteral("Arimo"), QStringLiteral("DejaVu Sans")});
@@ -72,137 +72,137 @@ QFont Sans_Serif(double points, bool bold = false) {
     return font;
 }
 
-void Set_Colour(QWidget* control, QPalette::ColorRole role, const QColor& colour) {
+void setColour(QWidget* control, QPalette::ColorRole role, const QColor& colour) {
     QPalette palette = control->palette();
     palette.setColor(role, colour);
     control->setPalette(palette);
 }
 
-QLabel* Make_Caption(QWidget* parent, const QString& name, const QString& caption, Twips_Rect r) {
-    auto* label = new Panel_Caption(caption, parent);
+QLabel* makeCaption(QWidget* parent, const QString& name, const QString& caption, TwipsRect r) {
+    auto* label = new PanelCaption(caption, parent);
     label->setObjectName(name);
-    Place(label, r);
+    place(label, r);
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    label->setFont(Sans_Serif(9.75, true));
-    Set_Colour(label, QPalette::WindowText, QColor(0x0000FF));
+    label->setFont(sansSerif(9.75, true));
+    setColour(label, QPalette::WindowText, QColor(0x0000FF));
     return label;
 }
 
-QFrame* Make_Rectangle(QWidget* parent, const QString& name, Twips_Rect r) {
-    auto* shape = Make<QFrame>(parent, name, r);
+QFrame* makeRectangle(QWidget* parent, const QString& name, TwipsRect r) {
+    auto* shape = make<QFrame>(parent, name, r);
     shape->setFrameStyle(QFrame::Box | QFrame::Plain);
     shape->setLineWidth(1);
     return shape;
 }
 
-QLabel* Make_Label(QWidget* parent, const QString& name, const QString& caption, Twips_Rect r,
-                   Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignTop) {
-    auto* label = Make<QLabel>(parent, name, r);
+QLabel* makeLabel(QWidget* parent, const QString& name, const QString& caption, TwipsRect r,
+                  Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignTop) {
+    auto* label = make<QLabel>(parent, name, r);
     label->setText(caption);
     label->setAlignment(alignment);
     return label;
 }
 
-QLineEdit* Make_Text_Box(QWidget* parent, const QString& name, Twips_Rect r) {
-    auto* box = Make<QLineEdit>(parent, name, r);
+QLineEdit* makeTextBox(QWidget* parent, const QString& name, TwipsRect r) {
+    auto* box = make<QLineEdit>(parent, name, r);
     box->setTextMargins(0, 0, 0, 0);
     return box;
 }
 
-constexpr QRgb Window_Yellow = 0xFFFFC0;
-constexpr QRgb Preset_Green = 0xC0FFC0;
-constexpr QRgb Run_Green = 0x80FF80;
-constexpr QRgb Exit_Red = 0xFF8080;
+constexpr QRgb windowYellow = 0xFFFFC0;
+constexpr QRgb presetGreen = 0xC0FFC0;
+constexpr QRgb runGreen = 0x80FF80;
+constexpr QRgb exitRed = 0xFF8080;
 
 // Left edges of the bit columns, bit 0 to bit 6, and the widths that differ.
-constexpr int Bit_Bar_Left[7] = {4965, 4725, 4470, 4215, 3975, 3720, 3465};
-constexpr int Bit_Bar_Width[7] = {240, 250, 250, 250, 250, 250, 250};
-constexpr int Bit_Box_Left[7] = {4980, 4725, 4470, 4215, 3975, 3720, 3465};
-constexpr int Bit_Box_Width[7] = {250, 250, 255, 250, 250, 250, 250};
-// The digit labels by array index: lblBit(k) shows Digit[k] at Digit_Left[k].
-constexpr int Digit[7] = {1, 2, 3, 4, 5, 6, 0};
-constexpr int Digit_Left[7] = {4725, 4485, 4230, 3975, 3735, 3480, 4920};
+constexpr int bitBarLeft[7] = {4965, 4725, 4470, 4215, 3975, 3720, 3465};
+constexpr int bitBarWidth[7] = {240, 250, 250, 250, 250, 250, 250};
+constexpr int bitBoxLeft[7] = {4980, 4725, 4470, 4215, 3975, 3720, 3465};
+constexpr int bitBoxWidth[7] = {250, 250, 255, 250, 250, 250, 250};
+// The digit labels by array index: lblBit(k) shows digit[k] at digitLeft[k].
+constexpr int digit[7] = {1, 2, 3, 4, 5, 6, 0};
+constexpr int digitLeft[7] = {4725, 4485, 4230, 3975, 3735, 3480, 4920};
 
 } // namespace
 
-Form1::Form1(Failure_Sink on_failure, QWidget* parent)
-    : QWidget(parent), on_failure_(std::move(on_failure)) {
+Form1::Form1(FailureSink onFailure, QWidget* parent)
+    : QWidget(parent), onFailure_(std::move(onFailure)) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Zovrel Rev B"));
     // Laid out once with absolute positions: resizing or maximising moves nothing.
-    setFixedSize(Pixels(8520), Pixels(4005));
-    setFont(Sans_Serif(8));
-    Set_Colour(this, QPalette::Window, QColor(Window_Yellow));
+    setFixedSize(pixels(8520), pixels(4005));
+    setFont(sansSerif(8));
+    setColour(this, QPalette::Window, QColor(windowYellow));
     setAutoFillBackground(true);
-    Create_Controls();
-    Set_Tab_Order();
-    Connect_Handlers();
+    createControls();
+    setUpTabOrder();
+    connectHandlers();
 }
 
 Form1::~Form1() = default;
 
-void Form1::Create_Controls() {
+void Form1::createControls() {
     // Labels and rectangles first: later siblings stack above earlier ones, so
     // every scroll bar, text box and button covers the labels it overlaps.
     // Labels show the window's own yellow through them.
-    Shape3 = Make_Rectangle(this, QStringLiteral("Shape3"), {0, 240, 2055, 3375});
-    Shape1 = Make_Rectangle(this, QStringLiteral("Shape1"), {2400, 240, 4335, 3375});
-    Label3 = Make_Caption(this, QStringLiteral("Label3"), QStringLiteral("SDI Write"),
-                          {600, 0, 1845, 300});
+    Shape3 = makeRectangle(this, QStringLiteral("Shape3"), {0, 240, 2055, 3375});
+    Shape1 = makeRectangle(this, QStringLiteral("Shape1"), {2400, 240, 4335, 3375});
+    Label3 = makeCaption(this, QStringLiteral("Label3"), QStringLiteral("SDI Write"),
+                         {600, 0, 1845, 300});
     lblBlSDA_Write =
-        Make_Caption(this, QStringLiteral("lblBlSDA_Write"),
-                     QStringLiteral("SDI Write Bit Control (Click Run)"), {3000, 0, 3405, 300});
-    for (int i = 0; i < Bit_Count; ++i) {
-        lblBit[i] = Make_Label(this, Indexed("lblBit", i), QString::number(Digit[i]),
-                               {Digit_Left[i], 600, 300, 495}, Qt::AlignHCenter | Qt::AlignTop);
+        makeCaption(this, QStringLiteral("lblBlSDA_Write"),
+                    QStringLiteral("SDI Write Bit Control (Click Run)"), {3000, 0, 3405, 300});
+    for (int i = 0; i < codeBits; ++i) {
+        lblBit[i] = makeLabel(this, indexed("lblBit", i), QString::number(digit[i]),
+                              {digitLeft[i], 600, 300, 495}, Qt::AlignHCenter | Qt::AlignTop);
     }
-    lblBit26 = Make_Label(this, Indexed("lblBit", 26), QString(), {5175, 960, 300, 495},
-                          Qt::AlignHCenter | Qt::AlignTop);
-    lblData_Byte = Make_Label(this, QStringLiteral("lblData_Byte"), QStringLiteral("Data Byte"),
-                              {3840, 2640, 855, 195});
-    lblWrite = Make_Label(this, QStringLiteral("lblWrite"), QStringLiteral("Data Written"),
-                          {2640, 3120, 1155, 285}, Qt::AlignHCenter | Qt::AlignTop);
+    lblBit26 = makeLabel(this, indexed("lblBit", 26), QString(), {5175, 960, 300, 495},
+                         Qt::AlignHCenter | Qt::AlignTop);
+    lblData_Byte = makeLabel(this, QStringLiteral("lblData_Byte"), QStringLiteral("Data Byte"),
+                             {3840, 2640, 855, 195});
+    lblWrite = makeLabel(this, QStringLiteral("lblWrite"), QStringLiteral("Data Written"),
+                         {2640, 3120, 1155, 285}, Qt::AlignHCenter | Qt::AlignTop);
 
-    txtDisplay1 = Make_Text_Box(this, QStringLiteral("txtDisplay1"), {840, 360, 555, 396});
+    txtDisplay1 = makeTextBox(this, QStringLiteral("txtDisplay1"), {840, 360, 555, 396});
     txtDisplay1->setAlignment(Qt::AlignCenter);
-    Set_Colour(txtDisplay1, QPalette::Text, QColor(0xFF0000));
+    setColour(txtDisplay1, QPalette::Text, QColor(0xFF0000));
     // The system's window-frame colour: the platform palette's darkest frame
     // colour, Shadow, stands in for it (black on most desktops).
-    Set_Colour(txtDisplay1, QPalette::Base, QApplication::palette().color(QPalette::Shadow));
+    setColour(txtDisplay1, QPalette::Base, QApplication::palette().color(QPalette::Shadow));
     vsbInputCode1 =
-        Make_Scroll_Bar(this, QStringLiteral("vsbInputCode1"), {840, 720, 495, 1815}, 127);
-    cmdZS = Make_Button(this, QStringLiteral("cmdZS"), QStringLiteral("Zero Scale"),
-                        {120, 3000, 615, 495}, Preset_Green);
-    cmdMS = Make_Button(this, QStringLiteral("cmdMS"), QStringLiteral("Mid Scale"),
-                        {720, 3000, 615, 495}, Preset_Green);
-    cmdFS = Make_Button(this, QStringLiteral("cmdFS"), QStringLiteral("Full Scale"),
-                        {1320, 3000, 615, 495}, Preset_Green);
+        makeScrollBar(this, QStringLiteral("vsbInputCode1"), {840, 720, 495, 1815}, 127);
+    cmdZS = makeButton(this, QStringLiteral("cmdZS"), QStringLiteral("Zero Scale"),
+                       {120, 3000, 615, 495}, presetGreen);
+    cmdMS = makeButton(this, QStringLiteral("cmdMS"), QStringLiteral("Mid Scale"),
+                       {720, 3000, 615, 495}, presetGreen);
+    cmdFS = makeButton(this, QStringLiteral("cmdFS"), QStringLiteral("Full Scale"),
+                       {1320, 3000, 615, 495}, presetGreen);
 
     // The system's active-title-bar colour: the platform palette's accent,
     // Highlight, stands in for it.
-    const QColor title_bar = QApplication::palette().color(QPalette::Active, QPalette::Highlight);
-    for (int k = 0; k < Bit_Count; ++k) {
-        vsbBit[k] = Make_Scroll_Bar(this, Indexed("vsbBit", k),
-                                    {Bit_Bar_Left[k], 810, Bit_Bar_Width[k], 1215}, 1);
-        txtBit[k] = Make_Text_Box(this, Indexed("txtBit", k),
-                                  {Bit_Box_Left[k], 2085, Bit_Box_Width[k], 495});
-        Set_Colour(txtBit[k], QPalette::Text, title_bar);
+    const QColor titleBar = QApplication::palette().color(QPalette::Active, QPalette::Highlight);
+    for (int k = 0; k < codeBits; ++k) {
+        vsbBit[k] = makeScrollBar(this, indexed("vsbBit", k),
+                                  {bitBarLeft[k], 810, bitBarWidth[k], 1215}, 1);
+        txtBit[k] =
+            makeTextBox(this, indexed("txtBit", k), {bitBoxLeft[k], 2085, bitBoxWidth[k], 495});
+        setColour(txtBit[k], QPalette::Text, titleBar);
     }
-    txtSDA_Write = Make_Text_Box(this, QStringLiteral("txtSDA_Write"), {3960, 3000, 855, 495});
+    txtSDA_Write = makeTextBox(this, QStringLiteral("txtSDA_Write"), {3960, 3000, 855, 495});
     txtSDA_Write->setAlignment(Qt::AlignCenter);
-    txtSDA_Write->setFont(Sans_Serif(13.5));
-    Set_Colour(txtSDA_Write, QPalette::Text, QColor(0x0000FF));
-    cmdRun = Make_Button(this, QStringLiteral("cmdRun"), QStringLiteral("R&un"),
-                         {5280, 3000, 1215, 495}, Run_Green);
-    cmdRun->setFont(Sans_Serif(12, true));
+    txtSDA_Write->setFont(sansSerif(13.5));
+    setColour(txtSDA_Write, QPalette::Text, QColor(0x0000FF));
+    cmdRun = makeButton(this, QStringLiteral("cmdRun"), QStringLiteral("R&un"),
+                        {5280, 3000, 1215, 495}, runGreen);
+    cmdRun->setFont(sansSerif(12, true));
     cmdRun->setToolTip(QStringLiteral("Run to execute"));
-    cmdExit = Make_Button(this, QStringLiteral("cmdExit"), QStringLiteral("E&xit"),
-                          {6960, 3000, 1215, 495}, Exit_Red);
-    cmdExit->setFont(Sans_Serif(12, true));
+    cmdExit = makeButton(this, QStringLiteral("cmdExit"), QStringLiteral("E&xit"),
+                         {6960, 3000, 1215, 495}, exitRed);
+    cmdExit->setFont(sansSerif(12, true));
     cmdExit->setToolTip(QStringLiteral("Exit the program"));
 }
 
-void Form1::Set_Tab_Order() {
+void Form1::setUpTabOrder() {
     // Ascending tab index; focus starts on vsbBit(1), tab index 0.
     QWidget* const order[] = {vsbBit[1], vsbBit[2],    vsbBit[3],     vsbBit[4], vsbBit[5],
                               vsbBit[6], txtBit[6],    txtBit[5],     txtBit[1], txtBit[2],

@@ -12,39 +12,39 @@
 
 #include <stdexcept>
 
-void Form1::Connect_Handlers() {
+void Form1::connectHandlers() {
     connect(vsbInputCode1, &QScrollBar::valueChanged, this,
-            [this] { Run_Handler([this] { vsbInputCode1_Change(); }); });
-    for (int k = 0; k < Bit_Count; ++k) {
+            [this] { runHandler([this] { vsbInputCode1_Change(); }); });
+    for (int k = 0; k < codeBits; ++k) {
         connect(vsbBit[k], &QScrollBar::valueChanged, this,
-                [this, k] { Run_Handler([this, k] { vsbBit_Change(k); }); });
+                [this, k] { runHandler([this, k] { vsbBit_Change(k); }); });
     }
     connect(cmdRun, &QPushButton::clicked, this,
-            [this] { Run_Handler([this] { cmdRun_Click(); }); });
-    connect(cmdZS, &QPushButton::clicked, this, [this] { Run_Handler([this] { cmdZS_Click(); }); });
-    connect(cmdMS, &QPushButton::clicked, this, [this] { Run_Handler([this] { cmdMS_Click(); }); });
-    connect(cmdFS, &QPushButton::clicked, this, [this] { Run_Handler([this] { cmdFS_Click(); }); });
+            [this] { runHandler([this] { cmdRun_Click(); }); });
+    connect(cmdZS, &QPushButton::clicked, this, [this] { runHandler([this] { cmdZS_Click(); }); });
+    connect(cmdMS, &QPushButton::clicked, this, [this] { runHandler([this] { cmdMS_Click(); }); });
+    connect(cmdFS, &QPushButton::clicked, this, [this] { runHandler([this] { cmdFS_Click(); }); });
     connect(cmdExit, &QPushButton::clicked, this,
-            [this] { Run_Handler([this] { cmdExit_Click(); }); });
+            [this] { runHandler([this] { cmdExit_Click(); }); });
 }
 
-void Form1::Report_Failure(std::exception_ptr failure) noexcept {
-    // Only the first failure is news: once the port has failed, every later
-    // write refuses at once, and those refusals say nothing new.
-    if (failed_) {
-        return;
-    }
-    failed_ = true;
-    QString what;
+void Form1::reportFailure(std::exception_ptr failure) noexcept {
+    // The port remembers its own failure and refuses every later write; a
+    // refusal says nothing new. Any other failure stops the port too, so that
+    // nothing more is written while the program ends.
+    stopPortOutput();
     try {
         std::rethrow_exception(failure);
+    } catch (const PortRefused&) {
+        return;
     } catch (const std::exception& e) {
-        what = QString::fromLocal8Bit(e.what());
+        if (onFailure_) {
+            onFailure_(e);
+        }
     } catch (...) {
-        what = QStringLiteral("an unexpected failure inside the panel");
-    }
-    if (on_failure_) {
-        on_failure_(what);
+        if (onFailure_) {
+            onFailure_(std::runtime_error("an unexpected failure inside the panel"));
+        }
     }
 }
 
@@ -57,19 +57,19 @@ void Form1::Set_Bits_from_Data_Byte() {
 }
 
 void Form1::vsbInputCode1_Change() {
-    txtDisplay1->setText(Decimal_Text(vsbInputCode1->value()));
+    txtDisplay1->setText(decimalText(vsbInputCode1->value()));
     Module1::Data_Byte = vsbInputCode1->value();
     Set_Bits_from_Data_Byte();
     Read_Write_Bits_to_Parallel_Port();
 }
 
 void Form1::vsbBit_Change(int /*Index*/) {
-    for (int i = 0; i < Bit_Count; ++i) {
-        txtBit[i]->setText(Decimal_Text(vsbBit[i]->value()));
+    for (int i = 0; i < codeBits; ++i) {
+        txtBit[i]->setText(decimalText(vsbBit[i]->value()));
     }
     double composed = 0;
     Get_Data_Byte_from_Bits(composed);
-    txtSDA_Write->setText(Decimal_Text(composed));
+    txtSDA_Write->setText(decimalText(composed));
 }
 
 void Form1::cmdRun_Click() {
@@ -78,7 +78,7 @@ void Form1::cmdRun_Click() {
 }
 
 void Form1::cmdZS_Click() {
-    for (int i = 0; i < Bit_Count; ++i) {
+    for (int i = 0; i < codeBits; ++i) {
         vsbBit[i]->setValue(0);
     }
     vsbInputCode1->setValue(0);
@@ -95,7 +95,7 @@ void Form1::cmdMS_Click() {
 }
 
 void Form1::cmdFS_Click() {
-    for (int i = 0; i < Bit_Count; ++i) {
+    for (int i = 0; i < codeBits; ++i) {
         vsbBit[i]->setValue(1);
     }
     vsbInputCode1->setValue(127);

@@ -2,9 +2,9 @@
 
 #include <QPainter>
 
-void Panel_Caption::paintEvent(QPaintEvent* event) {
-    constexpr int Gap = 3;
+void PanelCaption::paintEvent(QPaintEvent* event) {
+    constexpr int gap = 3;
     const QRect words = fontMetrics().boundingRect(contentsRect(), int(alignment()), text());
-    QPainter(this).fillRect(words.adjusted(-Gap, 0, Gap, 0), palette().color(QPalette::Window));
+    QPainter(this).fillRect(words.adjusted(-gap, 0, gap, 0), palette().color(QPalette::Window));
     QLabel::paintEvent(event);
 }

@@ -4,7 +4,7 @@
 
 // A panel's caption set on its rectangle's top edge: it hides the stretch of
 // the edge behind its words, as a group box title does, and no more.
-class Panel_Caption : public QLabel {
+class PanelCaption : public QLabel {
     Q_OBJECT
 
 public:

@@ -7,32 +7,32 @@
 
 namespace {
 
-constexpr int Label_Width = 60;
-constexpr int Margin = 8;
+constexpr int labelWidth = 60;
+constexpr int margin = 8;
 
-struct Trace_Line {
+struct TraceLine {
     const char* name;
     std::uint16_t mask;
 };
-constexpr Trace_Line Lines[] = {{"select", 0x04}, {"clock", 0x02}, {"data", 0x01}};
+constexpr TraceLine lines[] = {{"select", 0x04}, {"clock", 0x02}, {"data", 0x01}};
 
 } // namespace
 
-Timing_Diagram::Timing_Diagram(QWidget* parent) : QWidget(parent) {
+TimingDiagram::TimingDiagram(QWidget* parent) : QWidget(parent) {
     setMinimumSize(300, 120);
 }
 
-void Timing_Diagram::showFrame(std::vector<std::uint16_t> words, std::vector<std::uint64_t> times) {
+void TimingDiagram::showFrame(std::vector<std::uint16_t> words, std::vector<std::uint64_t> times) {
     words_ = std::move(words);
     times_ = std::move(times);
     update();
 }
 
-QRect Timing_Diagram::plotRect() const {
-    return rect().adjusted(Label_Width, Margin, -Margin, -Margin);
+QRect TimingDiagram::plotRect() const {
+    return rect().adjusted(labelWidth, margin, -margin, -margin);
 }
 
-std::vector<double> Timing_Diagram::wordPositions() const {
+std::vector<double> TimingDiagram::wordPositions() const {
     std::vector<double> x;
     const QRect plot = plotRect();
     const std::size_t n = words_.size();
@@ -50,25 +50,25 @@ std::vector<double> Timing_Diagram::wordPositions() const {
     return x;
 }
 
-void Timing_Diagram::paintEvent(QPaintEvent*) {
+void TimingDiagram::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.fillRect(rect(), palette().color(QPalette::Base));
     const QRect plot = plotRect();
     const std::vector<double> x = wordPositions();
-    const int rows = int(std::size(Lines));
-    const double row_height = double(plot.height()) / rows;
+    const int rows = int(std::size(lines));
+    const double rowHeight = double(plot.height()) / rows;
 
     for (int r = 0; r < rows; ++r) {
-        const double top = plot.top() + r * row_height + row_height * 0.2;
-        const double bottom = plot.top() + (r + 1) * row_height - row_height * 0.2;
+        const double top = plot.top() + r * rowHeight + rowHeight * 0.2;
+        const double bottom = plot.top() + (r + 1) * rowHeight - rowHeight * 0.2;
         painter.setPen(palette().color(QPalette::Text));
-        painter.drawText(QRectF(4, top, Label_Width - 8, bottom - top),
-                         Qt::AlignVCenter | Qt::AlignLeft, QString::fromLatin1(Lines[r].name));
+        painter.drawText(QRectF(4, top, labelWidth - 8, bottom - top),
+                         Qt::AlignVCenter | Qt::AlignLeft, QString::fromLatin1(lines[r].name));
         if (x.empty()) {
             continue;
         }
         QPainterPath path;
-        auto level = [&](std::size_t i) { return (words_[i] & Lines[r].mask) ? top : bottom; };
+        auto level = [&](std::size_t i) { return (words_[i] & lines[r].mask) ? top : bottom; };
         path.moveTo(x[0], level(0));
         for (std::size_t i = 1; i < x.size(); ++i) {
             path.lineTo(x[i], level(i - 1));

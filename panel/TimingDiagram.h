@@ -7,11 +7,11 @@
 
 // Select, clock and serial data of one frame drawn as logic levels, each edge
 // where its write fell in time.
-class Timing_Diagram : public QWidget {
+class TimingDiagram : public QWidget {
     Q_OBJECT
 
 public:
-    explicit Timing_Diagram(QWidget* parent = nullptr);
+    explicit TimingDiagram(QWidget* parent = nullptr);
 
     void showFrame(std::vector<std::uint16_t> words, std::vector<std::uint64_t> times);
 

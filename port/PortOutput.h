@@ -4,15 +4,31 @@
 #include <stdexcept>
 #include <string>
 
-// A write that did not reach the port. The text says what happened and, where
-// the user can do something about it, what to do.
+// A write that did not reach the port. The text says what happened; the remedy
+// says what the user can do about it, worded by the program that reports it,
+// since the advice names that program's own options.
 class PortError : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    enum class Remedy {
+        None,
+        LoadDriversOrNameDevice, // no port at 0x378
+        LoadPpdevOrNameDevice,   // the device node is missing
+        FreeThePort,             // another driver or program holds the port
+        UseDefaultPort,          // direct I/O was refused
+    };
+
+    explicit PortError(const std::string& cause, Remedy remedy = Remedy::None)
+        : std::runtime_error(cause), remedy_(remedy) {}
+
+    Remedy remedy() const { return remedy_; }
+
+private:
+    Remedy remedy_;
 };
 
 // One way of reaching the parallel port's data register. Opened by the first
-// write, never before: the program touches no port until the user acts.
+// write, never before: the program touches no port until the user acts. An
+// open that fails leaves nothing behind, so the next write may try again.
 class PortOutput {
 public:
     virtual ~PortOutput() = default;

@@ -1,13 +1,15 @@
 #pragma once
 
+#include "model/CodeBits.h"
+
 #include <cstdint>
 #include <string_view>
 
-namespace Port_Words {
+namespace PortWords {
 
 // Converts hexadecimal text in the "&H378" form to a 16-bit integer. Evaluated
 // by the compiler, so a malformed literal fails the build rather than a frame.
-consteval std::int16_t Hex_Text_to_Integer(std::string_view text) {
+consteval std::int16_t hexTextToInteger(std::string_view text) {
     if (text.size() < 3 || text.size() > 6 || text[0] != '&' ||
         (text[1] != 'H' && text[1] != 'h')) {
         throw "not hexadecimal text of the &H form";
@@ -33,21 +35,20 @@ consteval std::int16_t Hex_Text_to_Integer(std::string_view text) {
 }
 
 // The data register of the first parallel port.
-inline constexpr std::int16_t Port_Address = Hex_Text_to_Integer("&H378");
+inline constexpr std::int16_t portAddress = hexTextToInteger("&H378");
 
 // The words on the data lines: D0 serial data, D1 clock, D2 select (high when
 // idle), D5 always high; the high byte is always 0.
-inline constexpr std::int16_t Idle_Word = Hex_Text_to_Integer("&H24");
-inline constexpr std::int16_t Zero_Setup_Word = Hex_Text_to_Integer("&H20");
-inline constexpr std::int16_t Zero_Clock_Word = Hex_Text_to_Integer("&H22");
-inline constexpr std::int16_t One_Setup_Word = Hex_Text_to_Integer("&H21");
-inline constexpr std::int16_t One_Clock_Word = Hex_Text_to_Integer("&H23");
+inline constexpr std::int16_t idleWord = hexTextToInteger("&H24");
+inline constexpr std::int16_t zeroSetupWord = hexTextToInteger("&H20");
+inline constexpr std::int16_t zeroClockWord = hexTextToInteger("&H22");
+inline constexpr std::int16_t oneSetupWord = hexTextToInteger("&H21");
+inline constexpr std::int16_t oneClockWord = hexTextToInteger("&H23");
 
-inline constexpr std::uint16_t Serial_Data_Line = 0x01; // D0
-inline constexpr std::uint16_t Clock_Line = 0x02;       // D1
-inline constexpr std::uint16_t Select_Line = 0x04;      // D2
+inline constexpr std::uint16_t serialDataLine = 0x01; // D0
+inline constexpr std::uint16_t clockLine = 0x02;      // D1
+inline constexpr std::uint16_t selectLine = 0x04;     // D2
 
-inline constexpr int Frame_Bits = 7;
-inline constexpr int Frame_Words = 2 + 2 * Frame_Bits;
+inline constexpr int frameWords = 2 + 2 * codeBits;
 
-} // namespace Port_Words
+} // namespace PortWords

@@ -9,11 +9,11 @@
 
 // A port output that tells its taps of every word once it has reached the
 // port: the trace and the monitor see what was written, never what failed.
-class Tapped_Port : public PortOutput {
+class TappedPort : public PortOutput {
 public:
     using Tap = std::function<void(std::uint16_t address, std::uint16_t word)>;
 
-    explicit Tapped_Port(std::shared_ptr<PortOutput> inner) : inner_(std::move(inner)) {}
+    explicit TappedPort(std::shared_ptr<PortOutput> inner) : inner_(std::move(inner)) {}
     void addTap(Tap tap) { taps_.push_back(std::move(tap)); }
 
 protected:

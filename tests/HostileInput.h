@@ -6,7 +6,7 @@
 
 // Argument lists of the kinds that break parsers: empty and missing values,
 // repeated options, very long values, control characters and odd code points.
-inline QStringList Hostile_Arguments(std::mt19937& random) {
+inline QStringList hostileArguments(std::mt19937& random) {
     static const QStringList pieces = {"--port",
                                        "--port=",
                                        "--port=sim",

@@ -15,36 +15,38 @@
 
 // A fresh window over a probe port, as at start-up, with a log of every bit
 // change handler run: +k when bit k rose, -k-1 when it dropped.
-struct Panel_Fixture {
-    std::shared_ptr<Probe_Port> port = std::make_shared<Probe_Port>();
+struct PanelFixture {
+    std::shared_ptr<ProbePort> port = std::make_shared<ProbePort>();
     QStringList failures;
-    std::vector<int> bit_changes;
+    std::vector<int> bitChanges;
     std::unique_ptr<Form1> form;
 
-    explicit Panel_Fixture(std::shared_ptr<PortOutput> output = nullptr) {
+    explicit PanelFixture(std::shared_ptr<PortOutput> output = nullptr) {
         Module1::Data_Byte = 0;
-        Use_Port_Output(output ? std::move(output) : port);
-        form = std::make_unique<Form1>([this](const QString& what) { failures << what; });
-        for (int k = 0; k < Form1::Bit_Count; ++k) {
+        usePortOutput(output ? std::move(output) : port);
+        form = std::make_unique<Form1>([this](const std::exception& failure) {
+            failures << QString::fromLocal8Bit(failure.what());
+        });
+        for (int k = 0; k < codeBits; ++k) {
             QObject::connect(form->vsbBit[k], &QScrollBar::valueChanged, form.get(),
-                             [this, k](int v) { bit_changes.push_back(v ? k : -k - 1); });
+                             [this, k](int v) { bitChanges.push_back(v ? k : -k - 1); });
         }
     }
-    ~Panel_Fixture() { Release_Port_Output(); }
+    ~PanelFixture() { releasePortOutput(); }
 
-    void set_bits_by_hand(int code) {
-        for (int k = 0; k < Form1::Bit_Count; ++k) {
+    void setBitsByHand(int code) {
+        for (int k = 0; k < codeBits; ++k) {
             form->vsbBit[k]->setValue((code >> k) & 1);
         }
     }
     int bits() const {
         int code = 0;
-        for (int k = 0; k < Form1::Bit_Count; ++k) {
+        for (int k = 0; k < codeBits; ++k) {
             code |= form->vsbBit[k]->value() << k;
         }
         return code;
     }
-    QStringList bit_texts() const {
+    QStringList bitTexts() const {
         QStringList texts;
         for (auto* box : form->txtBit) {
             texts << box->text();
@@ -52,25 +54,25 @@ struct Panel_Fixture {
         return texts;
     }
     // Everything the program writes into its nine text boxes.
-    QStringList all_texts() const {
-        return QStringList{form->txtDisplay1->text()} + bit_texts() +
+    QStringList allTexts() const {
+        return QStringList{form->txtDisplay1->text()} + bitTexts() +
                QStringList{form->txtSDA_Write->text()};
     }
     // Forgets what happened so far, to look at one action alone.
     void forget() {
-        bit_changes.clear();
+        bitChanges.clear();
         port->writes.clear();
-        frames_before = port->board.frameCount();
+        framesBefore = port->board.frameCount();
     }
-    std::vector<int> codes_sent() const {
+    std::vector<int> codesSent() const {
         std::vector<int> codes;
         const auto& frames = port->board.frames();
-        for (auto i = frames.size() - (port->board.frameCount() - frames_before); i < frames.size();
+        for (auto i = frames.size() - (port->board.frameCount() - framesBefore); i < frames.size();
              ++i) {
             codes.push_back(frames[i].code);
         }
         return codes;
     }
 
-    std::uint64_t frames_before = 0;
+    std::uint64_t framesBefore = 0;
 };

@@ -1,14 +1,14 @@
 #pragma once
 
-#include "port/RecorderPort.h"
-#include "port/SimulatedBoard.h"
+#include "RecorderPort.h"
+#include "watch/SimulatedBoard.h"
 
 #include <optional>
 #include <vector>
 
 // Keeps every write, as a recorder does, and feeds it to a simulated chip,
 // so that a test can check both the words and what the chip made of them.
-class Probe_Port : public PortOutput {
+class ProbePort : public PortOutput {
 public:
     SimulatedBoard board;
     std::vector<PortWrite> writes;

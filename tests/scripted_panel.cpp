@@ -4,9 +4,9 @@
 //                   exit, close
 //   ZOVREL_FAIL_AT  when set, the port is a recorder that fails at that write
 // Every message box that opens is described on standard output and closed.
+#include "RecorderPort.h"
 #include "app/Program.h"
 #include "panel/Form1.h"
-#include "port/RecorderPort.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -19,7 +19,7 @@
 
 namespace {
 
-void Play(Form1& form, const QStringList& actions) {
+void play(Form1& form, const QStringList& actions) {
     for (const QString& action : actions) {
         if (action == QLatin1String("run")) {
             form.cmdRun->click();
@@ -41,7 +41,7 @@ void Play(Form1& form, const QStringList& actions) {
     }
 }
 
-void Describe_And_Close_Message_Boxes() {
+void describeAndCloseMessageBoxes() {
     auto* watch = new QTimer(qApp);
     QObject::connect(watch, &QTimer::timeout, [] {
         if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
@@ -59,17 +59,17 @@ void Describe_And_Close_Message_Boxes() {
 
 int main(int argc, char** argv) {
     std::shared_ptr<RecorderPort> recorder;
-    Program_Hooks hooks;
+    ProgramHooks hooks;
     if (qEnvironmentVariableIsSet("ZOVREL_FAIL_AT")) {
         recorder = std::make_shared<RecorderPort>(qEnvironmentVariableIntValue("ZOVREL_FAIL_AT"));
-        hooks.make_port = [recorder](const Program_Options&) { return recorder; };
+        hooks.makePort = [recorder] { return recorder; };
     }
     const QStringList actions = qEnvironmentVariable("ZOVREL_SCRIPT").split(QLatin1Char(','));
-    hooks.after_show = [actions](Form1& form) {
-        Describe_And_Close_Message_Boxes();
-        QTimer::singleShot(0, &form, [&form, actions] { Play(form, actions); });
+    hooks.afterShow = [actions](Form1& form) {
+        describeAndCloseMessageBoxes();
+        QTimer::singleShot(0, &form, [&form, actions] { play(form, actions); });
     };
-    const int status = Run_Program(argc, argv, hooks);
+    const int status = runProgram(argc, argv, hooks);
     if (recorder) {
         std::printf("writes: %zu\n", recorder->writes().size());
     }

@@ -10,9 +10,9 @@ namespace {
 
 // Seven bits that, like the scroll bars, report a change only when a write
 // really changes a value. A change is logged as +k (rose) or -k-1 (dropped).
-class Logged_Bits : public BitView {
+class LoggedBits : public BitView {
 public:
-    std::array<int, Bit_Count> value{};
+    std::array<int, codeBits> value{};
     std::vector<int> changes;
 
     int bit(int k) const override { return value.at(k); }
@@ -24,13 +24,13 @@ public:
         changes.push_back(v ? k : -k - 1);
     }
     void load(int code) {
-        for (int k = 0; k < Bit_Count; ++k) {
+        for (int k = 0; k < codeBits; ++k) {
             value[k] = (code >> k) & 1;
         }
     }
     int code() const {
         int c = 0;
-        for (int k = 0; k < Bit_Count; ++k) {
+        for (int k = 0; k < codeBits; ++k) {
             c |= value[k] << k;
         }
         return c;
@@ -41,7 +41,7 @@ using Changes = std::vector<int>;
 
 } // namespace
 
-class Bit_Conversion_Test : public QObject {
+class BitConversionTest : public QObject {
     Q_OBJECT
 
 private slots:
@@ -60,7 +60,7 @@ private slots:
     void composing() {
         QFETCH(int, bits);
         QFETCH(double, expected);
-        Logged_Bits view;
+        LoggedBits view;
         view.load(bits);
         // Whatever the register holds, composing reads only the bits.
         Module1::Data_Byte = 99;
@@ -71,19 +71,19 @@ private slots:
         QVERIFY(view.changes.empty());
     }
 
-    void composing_keeps_each_weighted_term_in_its_slot() {
-        Logged_Bits view;
+    void composingKeepsEachWeightedTermInItsSlot() {
+        LoggedBits view;
         view.load(0b1000101);
         double target = 0;
         Get_Data_Byte_from_Bits(view, target);
         const std::array<double, 7> terms = {
-            Module1::Bit0_Term, Module1::Bit1_Term, Module1::Bit2_Term, Module1::Bit3_Term,
-            Module1::Bit4_Term, Module1::Bit5_Term, Module1::Bit6_Term};
+            Module1::bit0Term, Module1::bit1Term, Module1::bit2Term, Module1::bit3Term,
+            Module1::bit4Term, Module1::bit5Term, Module1::bit6Term};
         const std::array<double, 7> expected = {1, 0, 4, 0, 0, 0, 64};
         QCOMPARE(terms, expected);
     }
 
-    void spreading_order_data() {
+    void spreadingOrder_data() {
         QTest::addColumn<int>("before");
         QTest::addColumn<double>("code");
         QTest::addColumn<Changes>("changes");
@@ -97,11 +97,11 @@ private slots:
         // Bits of weight 128 and above never reach the scroll bars.
         QTest::newRow("200 keeps its low seven bits") << 0 << 200.0 << Changes{3, 6};
     }
-    void spreading_order() {
+    void spreadingOrder() {
         QFETCH(int, before);
         QFETCH(double, code);
         QFETCH(Changes, changes);
-        Logged_Bits view;
+        LoggedBits view;
         view.load(before);
         Module1::Data_Byte = code;
         Set_Bits_from_Data_Byte(view);
@@ -110,8 +110,8 @@ private slots:
         QCOMPARE(Module1::Data_Byte, code);
     }
 
-    void every_code_survives_the_round_trip() {
-        Logged_Bits view;
+    void everyCodeSurvivesTheRoundTrip() {
+        LoggedBits view;
         view.load(0b1010101);
         for (int n = 0; n <= 127; ++n) {
             Module1::Data_Byte = n;
@@ -123,5 +123,5 @@ private slots:
     }
 };
 
-QTEST_APPLESS_MAIN(Bit_Conversion_Test)
+QTEST_APPLESS_MAIN(BitConversionTest)
 #include "tst_bit_conversion.moc"

@@ -1,17 +1,17 @@
-#include "app/PortChoice.h"
-#include "app/ProgramOptions.h"
-#include "port/DirectIoPort.h"
-#include "port/PpdevPort.h"
-#include "port/SimulatedBoard.h"
-
 #include "HostileInput.h"
+#include "RecorderPort.h"
+
+#include "hardware/DirectIoPort.h"
+#include "hardware/PpdevPort.h"
+#include "port/TappedPort.h"
+#include "setup/PortStack.h"
 
 #include <QTest>
 
-using Outcome = Command_Line::Outcome;
-Q_DECLARE_METATYPE(Command_Line::Outcome)
+using Outcome = CommandLine::Outcome;
+Q_DECLARE_METATYPE(CommandLine::Outcome)
 
-class Command_Line_Test : public QObject {
+class CommandLineTest : public QObject {
     Q_OBJECT
 
 private slots:
@@ -19,7 +19,7 @@ private slots:
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<Outcome>("outcome");
         QTest::addColumn<QString>("port");
-        QTest::addColumn<QString>("text_has");
+        QTest::addColumn<QString>("textHas");
         const auto row = [](const char* name, QStringList args, Outcome o, QString port,
                             QString has = {}) { QTest::newRow(name) << args << o << port << has; };
         row("nothing", {}, Outcome::Run, "auto");
@@ -27,9 +27,9 @@ private slots:
         row("sim, separate value", {"--port", "sim"}, Outcome::Run, "sim");
         row("direct", {"--port=direct"}, Outcome::Run, "direct");
         row("named device", {"--port=ppdev:/dev/parport1"}, Outcome::Run, "ppdev:/dev/parport1");
-        row("help", {"--help"}, Outcome::Print_And_Exit, {}, "--port");
-        row("short help", {"-h"}, Outcome::Print_And_Exit, {}, "zovrel-panel [options]");
-        row("version", {"--version"}, Outcome::Print_And_Exit, {}, "zovrel-panel");
+        row("help", {"--help"}, Outcome::PrintAndExit, {}, "--port");
+        row("short help", {"-h"}, Outcome::PrintAndExit, {}, "zovrel-panel [options]");
+        row("version", {"--version"}, Outcome::PrintAndExit, {}, "zovrel-panel");
         row("unknown option", {"--colour"}, Outcome::Misuse, {}, "colour");
         row("unknown port", {"--port=lpt2"}, Outcome::Misuse, {}, "'lpt2'");
         row("empty port", {"--port="}, Outcome::Misuse, {}, "unknown port ''");
@@ -45,20 +45,20 @@ private slots:
         QFETCH(QStringList, arguments);
         QFETCH(Outcome, outcome);
         QFETCH(QString, port);
-        QFETCH(QString, text_has);
+        QFETCH(QString, textHas);
         arguments.prepend(QStringLiteral("zovrel-panel"));
-        const Command_Line line = Read_Command_Line(arguments);
+        const CommandLine line = readCommandLine(arguments);
         QCOMPARE(line.outcome, outcome);
-        QVERIFY2(line.text.contains(text_has), qPrintable(line.text));
+        QVERIFY2(line.text.contains(textHas), qPrintable(line.text));
         switch (outcome) {
         case Outcome::Run:
             QCOMPARE(line.options.port, port);
             break;
-        case Outcome::Print_And_Exit:
-            QCOMPARE(line.exit_status, 0);
+        case Outcome::PrintAndExit:
+            QCOMPARE(line.exitStatus, 0);
             break;
         case Outcome::Misuse:
-            QCOMPARE(line.exit_status, 2);
+            QCOMPARE(line.exitStatus, 2);
             // One line of standard error, however odd the input.
             QCOMPARE(line.text.count(QLatin1Char('\n')), 1);
             QVERIFY(line.text.endsWith(QLatin1Char('\n')));
@@ -67,16 +67,16 @@ private slots:
         }
     }
 
-    void hostile_input_gets_one_clear_line_or_a_sound_run() {
+    void hostileInputGetsOneClearLineOrASoundRun() {
         std::mt19937 random(7);
         for (int round = 0; round < 5000; ++round) {
-            QStringList arguments = Hostile_Arguments(random);
+            QStringList arguments = hostileArguments(random);
             const QString shown = arguments.join(' ').left(80);
             arguments.prepend(QStringLiteral("zovrel-panel"));
-            const Command_Line line = Read_Command_Line(arguments);
+            const CommandLine line = readCommandLine(arguments);
             switch (line.outcome) {
             case Outcome::Misuse:
-                QCOMPARE(line.exit_status, 2);
+                QCOMPARE(line.exitStatus, 2);
                 QVERIFY2(line.text.count('\n') == 1 && line.text.endsWith('\n'), qPrintable(shown));
                 QVERIFY2(line.text.size() < 600, qPrintable(shown));
                 for (const QChar c : line.text.chopped(1)) {
@@ -90,40 +90,48 @@ private slots:
                 QVERIFY2(!arguments.contains("--trace=") || !line.options.trace.isEmpty(),
                          qPrintable(shown));
                 break;
-            case Outcome::Print_And_Exit:
-                QCOMPARE(line.exit_status, 0);
+            case Outcome::PrintAndExit:
+                QCOMPARE(line.exitStatus, 0);
                 break;
             }
         }
     }
 
-    void choosing_the_port_data() {
+    void buildingThePortStack_data() {
         QTest::addColumn<QString>("port");
+        QTest::addColumn<bool>("monitor");
         QTest::addColumn<QString>("kind");
-        QTest::newRow("auto") << "auto"
-                              << "ppdev";
-        QTest::newRow("named device") << "ppdev:/dev/parport3"
-                                      << "ppdev";
-        QTest::newRow("direct") << "direct"
-                                << "direct";
-        QTest::newRow("sim") << "sim"
-                             << "sim";
+        QTest::addColumn<bool>("watched");
+        QTest::newRow("auto") << "auto" << false << "ppdev" << false;
+        QTest::newRow("named device") << "ppdev:/dev/parport3" << false << "ppdev" << false;
+        QTest::newRow("direct") << "direct" << false << "direct" << false;
+        QTest::newRow("sim") << "sim" << false << "sim" << true;
+        QTest::newRow("monitor on a real port: a shadow chip")
+            << "auto" << true << "tapped" << true;
+        QTest::newRow("replaced by a test: no real port is made")
+            << "auto" << false << "test" << false;
     }
-    void choosing_the_port() {
+    void buildingThePortStack() {
         QFETCH(QString, port);
+        QFETCH(bool, monitor);
         QFETCH(QString, kind);
-        Program_Options options;
+        QFETCH(bool, watched);
+        ProgramOptions options;
         options.port = port;
-        const Port_Choice choice = Choose_Port(options);
-        QVERIFY(choice.output);
+        options.monitor = monitor;
+        auto replacement = kind == "test" ? std::make_shared<RecorderPort>() : nullptr;
+        const PortStack stack = buildPortStack(options, Program::Panel, replacement);
+        QVERIFY(stack.output);
         // Chosen, not opened: nothing touches the port before the user acts.
-        QVERIFY(!choice.output->isOpen());
-        QCOMPARE(bool(dynamic_cast<PpdevPort*>(choice.output.get())), kind == "ppdev");
-        QCOMPARE(bool(dynamic_cast<DirectIoPort*>(choice.output.get())), kind == "direct");
-        QCOMPARE(bool(choice.board), kind == "sim");
-        QCOMPARE(choice.board.get() == choice.output.get(), kind == "sim");
+        QVERIFY(!stack.output->isOpen());
+        QCOMPARE(bool(dynamic_cast<PpdevPort*>(stack.output.get())), kind == "ppdev");
+        QCOMPARE(bool(dynamic_cast<DirectIoPort*>(stack.output.get())), kind == "direct");
+        QCOMPARE(bool(dynamic_cast<TappedPort*>(stack.output.get())), kind == "tapped");
+        QCOMPARE(stack.output == replacement, kind == "test");
+        QCOMPARE(stack.simulated, kind == "sim");
+        QCOMPARE(bool(stack.board), watched);
     }
 };
 
-QTEST_APPLESS_MAIN(Command_Line_Test)
+QTEST_APPLESS_MAIN(CommandLineTest)
 #include "tst_command_line.moc"

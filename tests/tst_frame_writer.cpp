@@ -10,7 +10,7 @@
 
 namespace {
 
-QString Words_Text(const std::vector<PortWrite>& writes) {
+QString wordsText(const std::vector<PortWrite>& writes) {
     QStringList words;
     for (const auto& w : writes) {
         words << QStringLiteral("%1").arg(w.word, 2, 16, QLatin1Char('0'));
@@ -20,20 +20,20 @@ QString Words_Text(const std::vector<PortWrite>& writes) {
 
 } // namespace
 
-class Frame_Writer_Test : public QObject {
+class FrameWriterTest : public QObject {
     Q_OBJECT
 
-    std::shared_ptr<Probe_Port> port;
+    std::shared_ptr<ProbePort> port;
 
 private slots:
     void init() {
-        port = std::make_shared<Probe_Port>();
-        Use_Port_Output(port);
+        port = std::make_shared<ProbePort>();
+        usePortOutput(port);
         Module1::Data_Byte = 0;
     }
-    void cleanup() { Release_Port_Output(); }
+    void cleanup() { releasePortOutput(); }
 
-    void frame_words_data() {
+    void frameWords_data() {
         QTest::addColumn<double>("code");
         QTest::addColumn<QString>("words");
         QTest::addColumn<int>("latched");
@@ -46,25 +46,25 @@ private slots:
         // Only the low seven bits of the register are ever sent.
         QTest::newRow("200") << 200.0 << "24 21 23 20 22 20 22 21 23 20 22 20 22 20 22 24" << 72;
     }
-    void frame_words() {
+    void frameWords() {
         QFETCH(double, code);
         QFETCH(QString, words);
         QFETCH(int, latched);
         Module1::Data_Byte = code;
         Read_Write_Bits_to_Parallel_Port();
-        QCOMPARE(Words_Text(port->writes), words);
+        QCOMPARE(wordsText(port->writes), words);
         for (const auto& w : port->writes) {
             QCOMPARE(w.address, std::uint16_t{0x378});
         }
         QCOMPARE(port->board.frameCount(), std::uint64_t{1});
         const LatchedFrame& frame = port->board.frames().back();
-        QCOMPARE(frame.clock_edges, 7);
+        QCOMPARE(frame.clockEdges, 7);
         QCOMPARE(frame.code, latched);
         QCOMPARE(port->board.code(), std::optional<int>(latched));
         QCOMPARE(Module1::Data_Byte, code);
     }
 
-    void the_same_code_twice_gives_two_identical_frames() {
+    void theSameCodeTwiceGivesTwoIdenticalFrames() {
         Module1::Data_Byte = 93;
         Read_Write_Bits_to_Parallel_Port();
         Read_Write_Bits_to_Parallel_Port();
@@ -79,9 +79,9 @@ private slots:
         QCOMPARE(port->board.malformedCount(), std::uint64_t{0});
     }
 
-    void the_port_opens_at_the_first_write_and_only_once() {
+    void thePortOpensAtTheFirstWriteAndOnlyOnce() {
         auto recorder = std::make_shared<RecorderPort>();
-        Use_Port_Output(recorder);
+        usePortOutput(recorder);
         QCOMPARE(recorder->openCount(), 0);
         Read_Write_Bits_to_Parallel_Port();
         Read_Write_Bits_to_Parallel_Port();
@@ -89,30 +89,30 @@ private slots:
         QCOMPARE(recorder->writes().size(), std::size_t{32});
     }
 
-    void a_failed_write_ends_the_frame_and_every_later_write_data() {
-        QTest::addColumn<int>("fail_at");
+    void aFailedWriteEndsTheFrameAndEveryLaterWrite_data() {
+        QTest::addColumn<int>("failAt");
         for (int k : {0, 1, 7, 15}) {
             QTest::addRow("write %d", k) << k;
         }
     }
-    void a_failed_write_ends_the_frame_and_every_later_write() {
-        QFETCH(int, fail_at);
-        auto recorder = std::make_shared<RecorderPort>(static_cast<std::size_t>(fail_at));
-        Use_Port_Output(recorder);
+    void aFailedWriteEndsTheFrameAndEveryLaterWrite() {
+        QFETCH(int, failAt);
+        auto recorder = std::make_shared<RecorderPort>(static_cast<std::size_t>(failAt));
+        usePortOutput(recorder);
         Module1::Data_Byte = 127;
         QVERIFY_THROWS_EXCEPTION(PortError, Read_Write_Bits_to_Parallel_Port());
-        QCOMPARE(recorder->writes().size(), static_cast<std::size_t>(fail_at));
-        QCOMPARE(recorder->attempts(), static_cast<std::size_t>(fail_at + 1));
+        QCOMPARE(recorder->writes().size(), static_cast<std::size_t>(failAt));
+        QCOMPARE(recorder->attempts(), static_cast<std::size_t>(failAt + 1));
         // The port is not tried again, not even for a fresh frame.
         QVERIFY_THROWS_EXCEPTION(PortError, Read_Write_Bits_to_Parallel_Port());
-        QCOMPARE(recorder->attempts(), static_cast<std::size_t>(fail_at + 1));
+        QCOMPARE(recorder->attempts(), static_cast<std::size_t>(failAt + 1));
     }
 
-    void a_write_without_a_chosen_port_fails() {
-        Release_Port_Output();
+    void aWriteWithoutAChosenPortFails() {
+        releasePortOutput();
         QVERIFY_THROWS_EXCEPTION(PortError, OutportW(0x378, 0x24));
     }
 };
 
-QTEST_APPLESS_MAIN(Frame_Writer_Test)
+QTEST_APPLESS_MAIN(FrameWriterTest)
 #include "tst_frame_writer.moc"

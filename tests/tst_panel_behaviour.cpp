@@ -17,9 +17,9 @@ using Codes = std::vector<int>;
 
 namespace {
 
-const QStringList No_Texts(9, QString());
+const QStringList noTexts(9, QString());
 
-QStringList Bit_Texts_Of(int code) {
+QStringList bitTextsOf(int code) {
     QStringList texts;
     for (int k = 0; k < 7; ++k) {
         texts << QString::number((code >> k) & 1);
@@ -29,13 +29,13 @@ QStringList Bit_Texts_Of(int code) {
 
 } // namespace
 
-class Panel_Behaviour_Test : public QObject {
+class PanelBehaviourTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void start_up_writes_nothing() {
-        Panel_Fixture p;
-        QCOMPARE(p.all_texts(), No_Texts);
+    void startUpWritesNothing() {
+        PanelFixture p;
+        QCOMPARE(p.allTexts(), noTexts);
         QCOMPARE(p.form->vsbInputCode1->value(), 0);
         QCOMPARE(p.bits(), 0);
         QCOMPARE(Module1::Data_Byte, 0.0);
@@ -43,21 +43,21 @@ private slots:
         QVERIFY(!p.port->isOpen());
     }
 
-    void moving_the_code_to_64_at_start_up() {
-        Panel_Fixture p;
+    void movingTheCodeTo64AtStartUp() {
+        PanelFixture p;
         p.form->vsbInputCode1->setValue(64);
         QCOMPARE(p.form->txtDisplay1->text(), QStringLiteral("64"));
-        QCOMPARE(p.bit_changes, Changes{6});
-        QCOMPARE(p.bit_texts(), Bit_Texts_Of(64));
+        QCOMPARE(p.bitChanges, Changes{6});
+        QCOMPARE(p.bitTexts(), bitTextsOf(64));
         QCOMPARE(p.form->txtSDA_Write->text(), QStringLiteral("64"));
-        QCOMPARE(p.codes_sent(), Codes{64});
+        QCOMPARE(p.codesSent(), Codes{64});
         QCOMPARE(p.port->writes.size(), std::size_t{16});
         QCOMPARE(Module1::Data_Byte, 64.0);
     }
 
     // Spreading through the real scroll bars: every drop first, then every rise.
-    void spreading_runs_the_bit_handler_in_order_data() {
-        QTest::addColumn<int>("bits_before");
+    void spreadingRunsTheBitHandlerInOrder_data() {
+        QTest::addColumn<int>("bitsBefore");
         QTest::addColumn<int>("code");
         QTest::addColumn<Changes>("changes");
         QTest::newRow("0 over all 0") << 0 << 0 << Changes{};
@@ -66,27 +66,27 @@ private slots:
         QTest::newRow("64 over bit 6") << 64 << 64 << Changes{-7, 6};
         QTest::newRow("5 over bits 0 and 1") << 3 << 5 << Changes{-1, -2, 0, 2};
     }
-    void spreading_runs_the_bit_handler_in_order() {
-        QFETCH(int, bits_before);
+    void spreadingRunsTheBitHandlerInOrder() {
+        QFETCH(int, bitsBefore);
         QFETCH(int, code);
         QFETCH(Changes, changes);
-        Panel_Fixture p;
-        p.set_bits_by_hand(bits_before);
+        PanelFixture p;
+        p.setBitsByHand(bitsBefore);
         p.forget();
         Module1::Data_Byte = code;
         p.form->Set_Bits_from_Data_Byte();
-        QCOMPARE(p.bit_changes, changes);
+        QCOMPARE(p.bitChanges, changes);
         QCOMPARE(p.bits(), code);
         QCOMPARE(Module1::Data_Byte, double(code));
         QVERIFY(p.port->writes.empty());
         if (!changes.empty()) {
-            QCOMPARE(p.bit_texts(), Bit_Texts_Of(code));
+            QCOMPARE(p.bitTexts(), bitTextsOf(code));
             QCOMPARE(p.form->txtSDA_Write->text(), QString::number(code));
         }
     }
 
-    void every_code_from_the_code_scroll_bar_reaches_bits_texts_and_chip() {
-        Panel_Fixture p;
+    void everyCodeFromTheCodeScrollBarReachesBitsTextsAndChip() {
+        PanelFixture p;
         std::vector<int> order(127);
         std::iota(order.begin(), order.end(), 1);
         std::shuffle(order.begin(), order.end(), std::mt19937(20261208));
@@ -96,9 +96,9 @@ private slots:
             p.form->vsbInputCode1->setValue(n);
             QCOMPARE(p.form->txtDisplay1->text(), QString::number(n));
             QCOMPARE(p.bits(), n);
-            QCOMPARE(p.bit_texts(), Bit_Texts_Of(n));
+            QCOMPARE(p.bitTexts(), bitTextsOf(n));
             QCOMPARE(p.form->txtSDA_Write->text(), QString::number(n));
-            QCOMPARE(p.codes_sent(), Codes{n});
+            QCOMPARE(p.codesSent(), Codes{n});
             double composed = -1;
             p.form->Get_Data_Byte_from_Bits(composed);
             QCOMPARE(composed, double(n));
@@ -107,12 +107,12 @@ private slots:
     }
 
     // Frames per action, from a given code scroll bar position and hand-set bits.
-    void frames_per_action_data() {
-        QTest::addColumn<int>("code_before");
-        QTest::addColumn<int>("bits_before");
+    void framesPerAction_data() {
+        QTest::addColumn<int>("codeBefore");
+        QTest::addColumn<int>("bitsBefore");
         QTest::addColumn<QString>("action");
         QTest::addColumn<Codes>("frames");
-        QTest::addColumn<int>("code_after");
+        QTest::addColumn<int>("codeAfter");
         QTest::newRow("code change") << 0 << 0 << "code 10" << Codes{10} << 10;
         QTest::newRow("bit change") << 20 << 20 << "bit 0" << Codes{} << 20;
         QTest::newRow("run sends the bits") << 20 << 5 << "run" << Codes{5} << 20;
@@ -123,16 +123,16 @@ private slots:
         QTest::newRow("full scale from 0") << 0 << 0 << "full" << Codes{127, 127} << 127;
         QTest::newRow("full scale at 127") << 127 << 0 << "full" << Codes{127} << 127;
     }
-    void frames_per_action() {
-        QFETCH(int, code_before);
-        QFETCH(int, bits_before);
+    void framesPerAction() {
+        QFETCH(int, codeBefore);
+        QFETCH(int, bitsBefore);
         QFETCH(QString, action);
         QFETCH(Codes, frames);
-        QFETCH(int, code_after);
-        Panel_Fixture p;
-        p.form->vsbInputCode1->setValue(code_before);
-        p.set_bits_by_hand(bits_before);
-        const double register_before = Module1::Data_Byte;
+        QFETCH(int, codeAfter);
+        PanelFixture p;
+        p.form->vsbInputCode1->setValue(codeBefore);
+        p.setBitsByHand(bitsBefore);
+        const double registerBefore = Module1::Data_Byte;
         p.forget();
 
         if (action == QLatin1String("code 10")) {
@@ -148,53 +148,53 @@ private slots:
         } else if (action == QLatin1String("full")) {
             QTest::mouseClick(p.form->cmdFS, Qt::LeftButton);
         }
-        QCOMPARE(p.codes_sent(), frames);
+        QCOMPARE(p.codesSent(), frames);
         QCOMPARE(p.port->writes.size(), 16 * frames.size());
-        QCOMPARE(p.form->vsbInputCode1->value(), code_after);
-        QCOMPARE(Module1::Data_Byte, frames.empty() ? register_before : double(frames.back()));
+        QCOMPARE(p.form->vsbInputCode1->value(), codeAfter);
+        QCOMPARE(Module1::Data_Byte, frames.empty() ? registerBefore : double(frames.back()));
         if (action == QLatin1String("zero") || action == QLatin1String("mid") ||
             action == QLatin1String("full")) {
-            QCOMPARE(p.bits(), code_after);
+            QCOMPARE(p.bits(), codeAfter);
         }
     }
 
-    void full_scale_from_zero_rises_then_drops_and_rises_again() {
-        Panel_Fixture p;
+    void fullScaleFromZeroRisesThenDropsAndRisesAgain() {
+        PanelFixture p;
         QTest::mouseClick(p.form->cmdFS, Qt::LeftButton);
         const Changes expected{0,  1,  2,  3, 4, 5, 6, -1, -2, -3, -4,
                                -5, -6, -7, 0, 1, 2, 3, 4,  5,  6};
-        QCOMPARE(p.bit_changes, expected);
+        QCOMPARE(p.bitChanges, expected);
         QCOMPARE(p.form->txtDisplay1->text(), QStringLiteral("127"));
         QCOMPARE(p.form->txtSDA_Write->text(), QStringLiteral("127"));
     }
 
-    void zero_scale_and_run_at_start_up_write_no_text() {
+    void zeroScaleAndRunAtStartUpWriteNoText() {
         for (int which = 0; which < 2; ++which) {
-            Panel_Fixture p;
+            PanelFixture p;
             QTest::mouseClick(which == 0 ? p.form->cmdZS : p.form->cmdRun, Qt::LeftButton);
-            QCOMPARE(p.codes_sent(), Codes{0});
-            QCOMPARE(p.all_texts(), No_Texts);
+            QCOMPARE(p.codesSent(), Codes{0});
+            QCOMPARE(p.allTexts(), noTexts);
         }
     }
 
-    void run_leaves_the_code_panel_alone_until_the_code_moves() {
-        Panel_Fixture p;
+    void runLeavesTheCodePanelAloneUntilTheCodeMoves() {
+        PanelFixture p;
         p.form->vsbInputCode1->setValue(20);
-        p.set_bits_by_hand(5);
+        p.setBitsByHand(5);
         QCOMPARE(p.form->txtSDA_Write->text(), QStringLiteral("5"));
         p.forget();
         QTest::mouseClick(p.form->cmdRun, Qt::LeftButton);
-        QCOMPARE(p.codes_sent(), Codes{5});
+        QCOMPARE(p.codesSent(), Codes{5});
         QCOMPARE(p.form->txtDisplay1->text(), QStringLiteral("20"));
         QCOMPARE(p.form->vsbInputCode1->value(), 20);
-        QCOMPARE(p.bit_changes, Changes{});
+        QCOMPARE(p.bitChanges, Changes{});
         p.form->vsbInputCode1->setValue(21);
         QCOMPARE(p.bits(), 21);
         QCOMPARE(p.form->txtSDA_Write->text(), QStringLiteral("21"));
-        QCOMPARE(p.codes_sent(), (Codes{5, 21}));
+        QCOMPARE(p.codesSent(), (Codes{5, 21}));
     }
 
-    void keys_on_the_code_scroll_bar_send_each_change_data() {
+    void keysOnTheCodeScrollBarSendEachChange_data() {
         QTest::addColumn<int>("start");
         QTest::addColumn<int>("key");
         QTest::addColumn<Codes>("frames");
@@ -206,19 +206,19 @@ private slots:
         QTest::newRow("up at the top sends nothing") << 0 << int(Qt::Key_Up) << Codes{};
         QTest::newRow("down at the bottom sends nothing") << 127 << int(Qt::Key_Down) << Codes{};
     }
-    void keys_on_the_code_scroll_bar_send_each_change() {
+    void keysOnTheCodeScrollBarSendEachChange() {
         QFETCH(int, start);
         QFETCH(int, key);
         QFETCH(Codes, frames);
-        Panel_Fixture p;
+        PanelFixture p;
         p.form->vsbInputCode1->setValue(start);
         p.forget();
         QTest::keyClick(p.form->vsbInputCode1, Qt::Key(key));
-        QCOMPARE(p.codes_sent(), frames);
+        QCOMPARE(p.codesSent(), frames);
     }
 
-    void a_drag_sends_one_frame_when_it_ends() {
-        Panel_Fixture p;
+    void aDragSendsOneFrameWhenItEnds() {
+        PanelFixture p;
         p.form->show();
         QVERIFY(QTest::qWaitForWindowExposed(p.form.get()));
         QScrollBar* bar = p.form->vsbInputCode1;
@@ -243,14 +243,14 @@ private slots:
             QApplication::sendEvent(bar, &move);
         }
         QVERIFY(bar->sliderPosition() > 0);
-        QCOMPARE(p.codes_sent(), Codes{});
+        QCOMPARE(p.codesSent(), Codes{});
         QTest::mouseRelease(bar, Qt::LeftButton, {}, at);
-        QCOMPARE(p.codes_sent(), Codes{bar->value()});
+        QCOMPARE(p.codesSent(), Codes{bar->value()});
         QVERIFY(bar->value() > 0);
     }
 
-    void text_typed_into_the_boxes_changes_nothing() {
-        Panel_Fixture p;
+    void textTypedIntoTheBoxesChangesNothing() {
+        PanelFixture p;
         p.form->vsbInputCode1->setValue(33);
         p.forget();
         for (QLineEdit* box : {p.form->txtDisplay1, p.form->txtBit[3], p.form->txtSDA_Write}) {
@@ -262,17 +262,17 @@ private slots:
         QCOMPARE(p.bits(), 33);
         QCOMPARE(p.form->vsbInputCode1->value(), 33);
         QTest::mouseClick(p.form->cmdRun, Qt::LeftButton);
-        QCOMPARE(p.codes_sent(), Codes{33});
+        QCOMPARE(p.codesSent(), Codes{33});
     }
 
-    void alt_u_runs_and_alt_x_exits_with_status_0() {
-        Panel_Fixture p;
+    void altURunsAndAltXExitsWithStatus0() {
+        PanelFixture p;
         p.form->show();
         QVERIFY(QTest::qWaitForWindowActive(p.form.get()));
-        p.set_bits_by_hand(77);
+        p.setBitsByHand(77);
         // An access key presses the button as a click would, a moment later.
         QTest::keyClick(p.form.get(), Qt::Key_U, Qt::AltModifier);
-        QTRY_COMPARE(p.codes_sent(), Codes{77});
+        QTRY_COMPARE(p.codesSent(), Codes{77});
         p.forget();
         QEventLoop loop;
         QTimer::singleShot(0, p.form.get(),
@@ -282,21 +282,21 @@ private slots:
         QVERIFY(p.port->writes.empty());
     }
 
-    void a_failing_port_is_reported_once_and_nothing_more_happens() {
+    void aFailingPortIsReportedOnceAndNothingMoreHappens() {
         auto failing = std::make_shared<RecorderPort>(std::size_t{5});
-        Panel_Fixture p(failing);
+        PanelFixture p(failing);
         QTest::mouseClick(p.form->cmdFS, Qt::LeftButton);
         QCOMPARE(p.failures.size(), 1);
         QVERIFY(p.failures.front().contains(QLatin1String("write 5")));
         QCOMPARE(failing->writes().size(), std::size_t{5});
-        const QStringList texts = p.all_texts();
+        const QStringList texts = p.allTexts();
         QTest::mouseClick(p.form->cmdRun, Qt::LeftButton);
         p.form->vsbInputCode1->setValue(3);
         QCOMPARE(failing->attempts(), std::size_t{6});
         QCOMPARE(p.failures.size(), 1);
-        QCOMPARE(p.all_texts(), texts);
+        QCOMPARE(p.allTexts(), texts);
     }
 };
 
-QTEST_MAIN(Panel_Behaviour_Test)
+QTEST_MAIN(PanelBehaviourTest)
 #include "tst_panel_behaviour.moc"

@@ -13,7 +13,7 @@
 
 namespace {
 
-void Feed(SimulatedBoard& board, const Words& words, std::uint64_t start = 0,
+void feed(SimulatedBoard& board, const Words& words, std::uint64_t start = 0,
           std::uint64_t step = 0) {
     for (std::size_t i = 0; i < words.size(); ++i) {
         board.drive(words[i], start + i * step);
@@ -22,21 +22,21 @@ void Feed(SimulatedBoard& board, const Words& words, std::uint64_t start = 0,
 
 } // namespace
 
-class Port_Monitor_Test : public QObject {
+class PortMonitorTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void before_any_frame() {
+    void beforeAnyFrame() {
         SimulatedBoard board;
-        Port_Monitor monitor(board, "Code the chip holds");
-        QCOMPARE(monitor.lblCode->text(), QStringLiteral("none yet"));
-        QCOMPARE(monitor.lblFrames->text(), QStringLiteral("0"));
-        QVERIFY(monitor.lblWarning->isHidden());
+        PortMonitor monitor(board, "Code the chip holds");
+        QCOMPARE(monitor.codeLabel->text(), QStringLiteral("none yet"));
+        QCOMPARE(monitor.framesLabel->text(), QStringLiteral("0"));
+        QVERIFY(monitor.warningLabel->isHidden());
         QVERIFY(monitor.diagram->wordPositions().empty());
     }
 
-    void it_shows_what_the_chip_latched_data() {
-        QTest::addColumn<QList<int>>("bits_per_frame");
+    void itShowsWhatTheChipLatched_data() {
+        QTest::addColumn<QList<int>>("bitsPerFrame");
         QTest::addColumn<QString>("code");
         QTest::addColumn<QString>("words");
         QTest::addColumn<QString>("frames");
@@ -55,32 +55,32 @@ private slots:
             << "2"
             << "1 malformed frame(s) so far";
     }
-    void it_shows_what_the_chip_latched() {
-        QFETCH(QList<int>, bits_per_frame);
+    void itShowsWhatTheChipLatched() {
+        QFETCH(QList<int>, bitsPerFrame);
         QFETCH(QString, code);
         QFETCH(QString, words);
         QFETCH(QString, frames);
         QFETCH(QString, warning);
         SimulatedBoard board;
-        Port_Monitor monitor(board, "Code the chip holds");
-        for (int bits : bits_per_frame) {
-            Feed(board, Frame_For(93, bits));
+        PortMonitor monitor(board, "Code the chip holds");
+        for (int bits : bitsPerFrame) {
+            feed(board, frameFor(93, bits));
         }
-        QCOMPARE(monitor.lblCode->text(), code);
-        QCOMPARE(monitor.barCode->value(), code.toInt());
-        QCOMPARE(monitor.lblWords->text(), words);
-        QCOMPARE(monitor.lblFrames->text(), frames);
-        QCOMPARE(monitor.lblWarning->isHidden(), warning.isEmpty());
-        QVERIFY2(monitor.lblWarning->text().contains(warning),
-                 qPrintable(monitor.lblWarning->text()));
+        QCOMPARE(monitor.codeLabel->text(), code);
+        QCOMPARE(monitor.codeBar->value(), code.toInt());
+        QCOMPARE(monitor.wordsLabel->text(), words);
+        QCOMPARE(monitor.framesLabel->text(), frames);
+        QCOMPARE(monitor.warningLabel->isHidden(), warning.isEmpty());
+        QVERIFY2(monitor.warningLabel->text().contains(warning),
+                 qPrintable(monitor.warningLabel->text()));
     }
 
-    void the_diagram_puts_each_edge_where_its_write_fell() {
+    void theDiagramPutsEachEdgeWhereItsWriteFell() {
         SimulatedBoard board;
-        Port_Monitor monitor(board, "Code the chip holds");
+        PortMonitor monitor(board, "Code the chip holds");
         monitor.resize(600, 400);
         // Sixteen words 100 ns apart, but the closing idle word comes 1500 ns late.
-        Words words = Frame_For(0);
+        Words words = frameFor(0);
         for (std::size_t i = 0; i + 1 < words.size(); ++i) {
             board.drive(words[i], 1000 + 100 * i);
         }
@@ -96,11 +96,11 @@ private slots:
         QVERIFY(x.back() < monitor.diagram->plotRect().right());
     }
 
-    void the_diagram_draws_the_three_lines() {
+    void theDiagramDrawsTheThreeLines() {
         SimulatedBoard board;
-        Port_Monitor monitor(board, "Code the chip holds");
+        PortMonitor monitor(board, "Code the chip holds");
         monitor.resize(600, 400);
-        Feed(board, Frame_For(127), 0, 100);
+        feed(board, frameFor(127), 0, 100);
         const QImage shot = monitor.diagram->grab().toImage();
         const QRect plot = monitor.diagram->plotRect();
         // In each third of the plot, a drawn trace crosses a column in the middle of the frame.
@@ -117,35 +117,35 @@ private slots:
         }
     }
 
-    void it_follows_the_panel_and_closing_it_leaves_the_panel_running() {
-        Panel_Fixture p;
-        Port_Monitor monitor(p.port->board, "Code the chip holds");
+    void itFollowsThePanelAndClosingItLeavesThePanelRunning() {
+        PanelFixture p;
+        PortMonitor monitor(p.port->board, "Code the chip holds");
         p.form->show();
         monitor.show();
         QVERIFY(QTest::qWaitForWindowExposed(&monitor));
         QTest::mouseClick(p.form->cmdFS, Qt::LeftButton);
-        QCOMPARE(monitor.lblCode->text(), QStringLiteral("127"));
-        QCOMPARE(monitor.lblFrames->text(), QStringLiteral("2"));
-        QVERIFY(monitor.lblWarning->isHidden());
+        QCOMPARE(monitor.codeLabel->text(), QStringLiteral("127"));
+        QCOMPARE(monitor.framesLabel->text(), QStringLiteral("2"));
+        QVERIFY(monitor.warningLabel->isHidden());
         // The monitor changes nothing in the panel.
         QCOMPARE(p.form->txtDisplay1->text(), QStringLiteral("127"));
-        QCOMPARE(p.codes_sent(), (std::vector<int>{127, 127}));
+        QCOMPARE(p.codesSent(), (std::vector<int>{127, 127}));
         // Closing the monitor leaves the event loop running; closing the panel
         // ends it, even with the monitor open again.
-        bool running_after_monitor_closed = false;
+        bool runningAfterMonitorClosed = false;
         QTimer::singleShot(0, &monitor, [&monitor] { monitor.close(); });
         QTimer::singleShot(200, p.form.get(), [&] {
-            running_after_monitor_closed = true;
+            runningAfterMonitorClosed = true;
             QTest::mouseClick(p.form->cmdZS, Qt::LeftButton);
             monitor.show();
             p.form->close();
         });
         QTimer::singleShot(10000, qApp, [] { QCoreApplication::exit(99); });
         QCOMPARE(QApplication::exec(), 0);
-        QVERIFY(running_after_monitor_closed);
-        QCOMPARE(monitor.lblCode->text(), QStringLiteral("0"));
+        QVERIFY(runningAfterMonitorClosed);
+        QCOMPARE(monitor.codeLabel->text(), QStringLiteral("0"));
     }
 };
 
-QTEST_MAIN(Port_Monitor_Test)
+QTEST_MAIN(PortMonitorTest)
 #include "tst_port_monitor.moc"

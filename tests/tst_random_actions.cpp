@@ -12,7 +12,7 @@
 
 namespace {
 
-enum class Kind { Code_Key, Code_Set, Code_Drag, Bit_Key, Bit_Set, Run, Zero, Mid, Full, Type };
+enum class Kind { CodeKey, CodeSet, CodeDrag, BitKey, BitSet, Run, Zero, Mid, Full, Type };
 
 struct Action {
     Kind kind;
@@ -21,25 +21,25 @@ struct Action {
     std::string describe() const;
 };
 
-const int Code_Keys[] = {Qt::Key_Up,       Qt::Key_Down, Qt::Key_PageUp,
-                         Qt::Key_PageDown, Qt::Key_Home, Qt::Key_End};
+const int codeKeys[] = {Qt::Key_Up,       Qt::Key_Down, Qt::Key_PageUp,
+                        Qt::Key_PageDown, Qt::Key_Home, Qt::Key_End};
 
 std::string Action::describe() const {
     std::ostringstream out;
     switch (kind) {
-    case Kind::Code_Key:
-        out << "key " << std::hex << Code_Keys[target] << std::dec << " on the code";
+    case Kind::CodeKey:
+        out << "key " << std::hex << codeKeys[target] << std::dec << " on the code";
         break;
-    case Kind::Code_Set:
+    case Kind::CodeSet:
         out << "code set to " << value;
         break;
-    case Kind::Code_Drag:
+    case Kind::CodeDrag:
         out << "code dragged to " << value;
         break;
-    case Kind::Bit_Key:
+    case Kind::BitKey:
         out << (value ? "down" : "up") << " key on bit " << target;
         break;
-    case Kind::Bit_Set:
+    case Kind::BitSet:
         out << "bit " << target << " set to " << value;
         break;
     case Kind::Run:
@@ -61,22 +61,22 @@ std::string Action::describe() const {
     return out.str();
 }
 
-std::vector<Action> Generate(std::uint32_t seed, int count) {
+std::vector<Action> generate(std::uint32_t seed, int count) {
     std::mt19937 random(seed);
     auto pick = [&random](int n) { return int(random() % unsigned(n)); };
     std::vector<Action> actions;
     for (int i = 0; i < count; ++i) {
         Action a{Kind(pick(10))};
         switch (a.kind) {
-        case Kind::Code_Key:
+        case Kind::CodeKey:
             a.target = pick(6);
             break;
-        case Kind::Code_Set:
-        case Kind::Code_Drag:
+        case Kind::CodeSet:
+        case Kind::CodeDrag:
             a.value = pick(4) == 0 ? pick(2) * 127 : pick(128);
             break;
-        case Kind::Bit_Key:
-        case Kind::Bit_Set:
+        case Kind::BitKey:
+        case Kind::BitSet:
             a.target = pick(7);
             a.value = pick(2);
             break;
@@ -96,7 +96,7 @@ std::vector<Action> Generate(std::uint32_t seed, int count) {
 struct Reference {
     int code = 0;
     int bits[7] = {};
-    double data_byte = 0;
+    double dataByte = 0;
     QStringList texts = QStringList(9, QString()); // txtDisplay1, txtBit(0..6), txtSDA_Write
     std::vector<int> frames;
 
@@ -107,81 +107,81 @@ struct Reference {
         }
         return sum;
     }
-    void bit_changed() {
+    void bitChanged() {
         for (int i = 0; i < 7; ++i) {
             texts[1 + i] = QString::number(bits[i]);
         }
         texts[8] = QString::number(composed());
     }
-    void set_bit(int k, int v) {
+    void setBit(int k, int v) {
         if (bits[k] != v) {
             bits[k] = v;
-            bit_changed();
+            bitChanged();
         }
     }
-    void set_code(int n) {
+    void setCode(int n) {
         n = std::clamp(n, 0, 127);
         if (n == code) {
             return;
         }
         code = n;
         texts[0] = QString::number(n);
-        data_byte = n;
+        dataByte = n;
         for (int i = 0; i < 7; ++i) {
-            set_bit(i, 0);
+            setBit(i, 0);
         }
         for (int k = 0; k < 7; ++k) {
             if ((n >> k) & 1) {
-                set_bit(k, 1);
+                setBit(k, 1);
             }
         }
         frames.push_back(n);
     }
     void run() {
-        data_byte = composed();
+        dataByte = composed();
         frames.push_back(composed());
     }
     void apply(const Action& a) {
         switch (a.kind) {
-        case Kind::Code_Key: {
-            const int key = Code_Keys[a.target];
+        case Kind::CodeKey: {
+            const int key = codeKeys[a.target];
             const int to = key == Qt::Key_Up || key == Qt::Key_PageUp       ? code - 1
                            : key == Qt::Key_Down || key == Qt::Key_PageDown ? code + 1
                            : key == Qt::Key_Home                            ? 0
                                                                             : 127;
-            set_code(to);
+            setCode(to);
             break;
         }
-        case Kind::Code_Set:
-        case Kind::Code_Drag:
-            set_code(a.value);
+        case Kind::CodeSet:
+        case Kind::CodeDrag:
+            setCode(a.value);
             break;
-        case Kind::Bit_Key:
-            set_bit(a.target, a.value);
+        case Kind::BitKey:
+            setBit(a.target, a.value);
             break;
-        case Kind::Bit_Set:
-            set_bit(a.target, a.value);
+        case Kind::BitSet:
+            setBit(a.target, a.value);
             break;
         case Kind::Run:
             run();
             break;
         case Kind::Zero:
             for (int i = 0; i < 7; ++i)
-                set_bit(i, 0);
-            set_code(0);
+                setBit(i, 0);
+            setCode(0);
             run();
             break;
         case Kind::Mid:
-            set_bit(6, 1);
+            setBit(6, 1);
             for (int i = 0; i < 6; ++i)
-                set_bit(i, 0);
-            set_code(64);
+                setBit(i, 0);
+            setCode(64);
             run();
             break;
         case Kind::Full:
             for (int i = 0; i < 7; ++i)
-                set_bit(i, 1);
-            set_code(127);
+                setBit(i, 1);
+            setCode(127);
             run();
             break;
         case Kind::Type:
@@ -191,27 +191,27 @@ struct Reference {
     }
 };
 
-void Perform(Panel_Fixture& p, const Action& a) {
+void Perform(PanelFixture& p, const Action& a) {
     Form1& f = *p.form;
     QLineEdit* boxes[9] = {f.txtDisplay1, f.txtBit[0], f.txtBit[1], f.txtBit[2],   f.txtBit[3],
                            f.txtBit[4],   f.txtBit[5], f.txtBit[6], f.txtSDA_Write};
     switch (a.kind) {
-    case Kind::Code_Key:
-        QTest::keyClick(f.vsbInputCode1, Qt::Key(Code_Keys[a.target]));
+    case Kind::CodeKey:
+        QTest::keyClick(f.vsbInputCode1, Qt::Key(codeKeys[a.target]));
         break;
-    case Kind::Code_Set:
+    case Kind::CodeSet:
         f.vsbInputCode1->setValue(a.value);
         break;
-    case Kind::Code_Drag:
+    case Kind::CodeDrag:
         // As a drag does: the box moves while held, the value follows on release.
         f.vsbInputCode1->setSliderDown(true);
         f.vsbInputCode1->setSliderPosition(a.value);
         f.vsbInputCode1->setSliderDown(false);
         break;
-    case Kind::Bit_Key:
+    case Kind::BitKey:
         QTest::keyClick(f.vsbBit[a.target], a.value ? Qt::Key_Down : Qt::Key_Up);
         break;
-    case Kind::Bit_Set:
+    case Kind::BitSet:
         f.vsbBit[a.target]->setValue(a.value);
         break;
     case Kind::Run:
@@ -234,39 +234,39 @@ void Perform(Panel_Fixture& p, const Action& a) {
 }
 
 // Everything that must agree after an action; the first disagreement, if any.
-std::optional<std::string> Compare(Panel_Fixture& p, const Reference& r, std::size_t frames_before,
-                                   std::size_t writes_before) {
+std::optional<std::string> Compare(PanelFixture& p, const Reference& r, std::size_t framesBefore,
+                                   std::size_t writesBefore) {
     std::ostringstream why;
-    if (p.all_texts() != r.texts) {
-        why << "texts " << qPrintable(p.all_texts().join('|')) << " expected "
+    if (p.allTexts() != r.texts) {
+        why << "texts " << qPrintable(p.allTexts().join('|')) << " expected "
             << qPrintable(r.texts.join('|'));
-    } else if (Module1::Data_Byte != r.data_byte) {
-        why << "Data_Byte " << Module1::Data_Byte << " expected " << r.data_byte;
+    } else if (Module1::Data_Byte != r.dataByte) {
+        why << "Data_Byte " << Module1::Data_Byte << " expected " << r.dataByte;
     } else if (p.form->vsbInputCode1->value() != r.code) {
         why << "code scroll bar " << p.form->vsbInputCode1->value() << " expected " << r.code;
     } else if (p.bits() != r.composed()) {
         why << "bits " << p.bits() << " expected " << r.composed();
     } else if (p.port->board.frameCount() != r.frames.size()) {
-        why << p.port->board.frameCount() - frames_before << " frames sent, expected "
-            << r.frames.size() - frames_before;
-    } else if (p.port->writes.size() - writes_before != 16 * (r.frames.size() - frames_before)) {
-        why << p.port->writes.size() - writes_before << " writes for "
-            << r.frames.size() - frames_before << " frames";
+        why << p.port->board.frameCount() - framesBefore << " frames sent, expected "
+            << r.frames.size() - framesBefore;
+    } else if (p.port->writes.size() - writesBefore != 16 * (r.frames.size() - framesBefore)) {
+        why << p.port->writes.size() - writesBefore << " writes for "
+            << r.frames.size() - framesBefore << " frames";
     }
     if (!why.str().empty()) {
         return why.str();
     }
     const auto& latched = p.port->board.frames();
-    for (std::size_t i = frames_before; i < r.frames.size(); ++i) {
+    for (std::size_t i = framesBefore; i < r.frames.size(); ++i) {
         const LatchedFrame& frame = latched[latched.size() - (r.frames.size() - i)];
-        if (frame.clock_edges != 7 || frame.words.size() != 16 || frame.code != r.frames[i]) {
+        if (frame.clockEdges != 7 || frame.words.size() != 16 || frame.code != r.frames[i]) {
             why << "frame " << i + 1 << " latched code " << frame.code << " with "
-                << frame.clock_edges << " edges in " << frame.words.size() << " words, expected "
+                << frame.clockEdges << " edges in " << frame.words.size() << " words, expected "
                 << r.frames[i];
             return why.str();
         }
     }
-    for (std::size_t i = writes_before; i < p.port->writes.size(); ++i) {
+    for (std::size_t i = writesBefore; i < p.port->writes.size(); ++i) {
         if (p.port->writes[i].address != 0x378 || p.port->writes[i].word > 0xFF) {
             why << "write " << i << " went to " << p.port->writes[i].address << " with word "
                 << p.port->writes[i].word;
@@ -277,15 +277,15 @@ std::optional<std::string> Compare(Panel_Fixture& p, const Reference& r, std::si
 }
 
 // Plays the actions on a fresh panel; the index and reason of the first failure.
-std::optional<std::pair<std::size_t, std::string>> Play(const std::vector<Action>& actions) {
-    Panel_Fixture p;
+std::optional<std::pair<std::size_t, std::string>> play(const std::vector<Action>& actions) {
+    PanelFixture p;
     Reference r;
     for (std::size_t i = 0; i < actions.size(); ++i) {
-        const std::size_t frames_before = r.frames.size();
-        const std::size_t writes_before = p.port->writes.size();
+        const std::size_t framesBefore = r.frames.size();
+        const std::size_t writesBefore = p.port->writes.size();
         Perform(p, actions[i]);
         r.apply(actions[i]);
-        if (auto why = Compare(p, r, frames_before, writes_before)) {
+        if (auto why = Compare(p, r, framesBefore, writesBefore)) {
             return std::make_pair(i, *why);
         }
     }
@@ -298,7 +298,7 @@ std::vector<Action> Shrink(std::vector<Action> actions) {
         for (std::size_t start = 0; start + chunk <= actions.size();) {
             std::vector<Action> fewer(actions.begin(), actions.begin() + start);
             fewer.insert(fewer.end(), actions.begin() + start + chunk, actions.end());
-            if (Play(fewer)) {
+            if (play(fewer)) {
                 actions = std::move(fewer);
             } else {
                 start += chunk;
@@ -310,11 +310,11 @@ std::vector<Action> Shrink(std::vector<Action> actions) {
 
 } // namespace
 
-class Random_Actions_Test : public QObject {
+class RandomActionsTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void random_actions_match_the_reference() {
+    void randomActionsMatchTheReference() {
         const std::uint32_t seed = qEnvironmentVariableIsSet("ZOVREL_SEED")
                                        ? std::uint32_t(qEnvironmentVariableIntValue("ZOVREL_SEED"))
                                        : 20261208u;
@@ -322,8 +322,8 @@ private slots:
                               ? qEnvironmentVariableIntValue("ZOVREL_ACTIONS")
                               : 10000;
         qInfo("seed %u, %d actions (ZOVREL_SEED and ZOVREL_ACTIONS change them)", seed, count);
-        std::vector<Action> actions = Generate(seed, count);
-        const auto failed = Play(actions);
+        std::vector<Action> actions = generate(seed, count);
+        const auto failed = play(actions);
         if (!failed) {
             return;
         }
@@ -335,10 +335,10 @@ private slots:
         for (const Action& a : shortest) {
             report += "\n  " + a.describe();
         }
-        report += "\nthere: " + Play(shortest).value_or(std::make_pair(0, std::string("?"))).second;
+        report += "\nthere: " + play(shortest).value_or(std::make_pair(0, std::string("?"))).second;
         QFAIL(report.c_str());
     }
 };
 
-QTEST_MAIN(Random_Actions_Test)
+QTEST_MAIN(RandomActionsTest)
 #include "tst_random_actions.moc"

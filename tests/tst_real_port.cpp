@@ -1,8 +1,9 @@
+#include "hardware/DirectIoPort.h"
+#include "hardware/PpdevPort.h"
 #include "model/Module1.h"
-#include "port/DirectIoPort.h"
 #include "port/FrameWriter.h"
 #include "port/NTPort.h"
-#include "port/PpdevPort.h"
+#include "setup/FailureText.h"
 
 #include <QDir>
 #include <QFile>
@@ -20,16 +21,16 @@
 namespace {
 
 // Stands in for the kernel: logs every call as text and fails the one call
-// whose text starts with fail_on, with fail_errno.
-class Fake_Kernel : public System_Calls {
+// whose text starts with failOn, with failErrno.
+class FakeKernel : public SystemCalls {
 public:
     QStringList calls;
-    QString fail_on;
-    int fail_errno = 0;
+    QString failOn;
+    int failErrno = 0;
 
     int open(const char* path, int flags) override {
-        const bool as_asked = flags == (O_RDWR | O_CLOEXEC);
-        return Log(QStringLiteral("open %1%2").arg(path, as_asked ? "" : " with other flags"), 3);
+        const bool asAsked = flags == (O_RDWR | O_CLOEXEC);
+        return Log(QStringLiteral("open %1%2").arg(path, asAsked ? "" : " with other flags"), 3);
     }
     int ioctl(int fd, unsigned long request, void* argument) override {
         QString text = fd == 3 ? QString() : QStringLiteral("(bad fd) ");
@@ -61,13 +62,13 @@ public:
         Log(QStringLiteral("outb %1 %2").arg(value, 2, 16, QLatin1Char('0')).arg(port, 0, 16), 0);
     }
 
-    QStringList data_writes() const { return calls.filter(QRegularExpression("^(PPWDATA|outb)")); }
+    QStringList dataWrites() const { return calls.filter(QRegularExpression("^(PPWDATA|outb)")); }
 
 private:
     int Log(const QString& text, int result) {
         calls << text;
-        if (!fail_on.isEmpty() && text.startsWith(fail_on)) {
-            errno = fail_errno;
+        if (!failOn.isEmpty() && text.startsWith(failOn)) {
+            errno = failErrno;
             return -1;
         }
         return result;
@@ -76,9 +77,9 @@ private:
 
 // A procfs tree of parallel ports: "parport1=888" gives a port at 0x378,
 // "parport0=632:lp" one held by lp.
-class Fake_Procfs {
+class FakeProcfs {
 public:
-    explicit Fake_Procfs(const QStringList& ports) {
+    explicit FakeProcfs(const QStringList& ports) {
         for (const QString& port : ports) {
             const QStringList parts = port.split(QRegularExpression("[=:]"));
             const QString folder = dir.filePath(parts[0]);
@@ -98,40 +99,40 @@ private:
     QTemporaryDir dir;
 };
 
-QString Sent(double code) {
+QString sent(double code) {
     Module1::Data_Byte = code;
     try {
         Read_Write_Bits_to_Parallel_Port();
     } catch (const PortError& e) {
-        return QString::fromStdString(e.what());
+        return QString::fromStdString(failureText(e, Program::Panel));
     }
     return {};
 }
 
 } // namespace
 
-class Real_Port_Test : public QObject {
+class RealPortTest : public QObject {
     Q_OBJECT
 
-    Fake_Kernel kernel;
+    FakeKernel kernel;
 
-    std::shared_ptr<PpdevPort> Ppdev(const Fake_Procfs& procfs, const char* device = nullptr) {
+    std::shared_ptr<PpdevPort> ppdev(const FakeProcfs& procfs, const char* device = nullptr) {
         PpdevPort::Settings settings;
-        settings.procfs_root = procfs.root();
+        settings.procfsRoot = procfs.root();
         settings.calls = &kernel;
         if (device) {
             settings.device = std::filesystem::path(device);
         }
         auto port = std::make_shared<PpdevPort>(settings);
-        Use_Port_Output(port);
+        usePortOutput(port);
         return port;
     }
 
 private slots:
-    void init() { kernel = Fake_Kernel(); }
-    void cleanup() { Release_Port_Output(); }
+    void init() { kernel = FakeKernel(); }
+    void cleanup() { releasePortOutput(); }
 
-    void finding_the_port_at_0x378_data() {
+    void findingThePortAt0x378_data() {
         QTest::addColumn<QStringList>("ports");
         QTest::addColumn<QString>("opened");
         QTest::addColumn<QString>("failure");
@@ -152,13 +153,13 @@ private slots:
         QTest::newRow("held by the printer driver") << QStringList{"parport0=888:lp"} << ""
                                                     << "held by another driver, 'lp'";
     }
-    void finding_the_port_at_0x378() {
+    void findingThePortAt0x378() {
         QFETCH(QStringList, ports);
         QFETCH(QString, opened);
         QFETCH(QString, failure);
-        Fake_Procfs procfs(ports);
-        auto port = Ppdev(procfs);
-        const QString failed = Sent(0);
+        FakeProcfs procfs(ports);
+        auto port = ppdev(procfs);
+        const QString failed = sent(0);
         if (failure.isEmpty()) {
             QCOMPARE(failed, QString());
             QCOMPARE(kernel.calls.value(0), "open " + opened);
@@ -174,14 +175,14 @@ private slots:
         }
     }
 
-    void the_port_is_claimed_before_the_first_word_and_released_at_the_end() {
-        Fake_Procfs procfs({"parport0=632", "parport1=888"});
+    void thePortIsClaimedBeforeTheFirstWordAndReleasedAtTheEnd() {
+        FakeProcfs procfs({"parport0=632", "parport1=888"});
         {
-            auto port = Ppdev(procfs);
+            auto port = ppdev(procfs);
             QCOMPARE(kernel.calls, QStringList{});
-            QCOMPARE(Sent(5), QString());
-            QCOMPARE(Sent(127), QString());
-            Release_Port_Output();
+            QCOMPARE(sent(5), QString());
+            QCOMPARE(sent(127), QString());
+            releasePortOutput();
         }
         QStringList expected{"open /dev/parport1", "PPCLAIM", "PPDATADIR 0"};
         for (const char* w : {"24", "20", "22", "20", "22", "20", "22", "20", "22", "21", "23",
@@ -199,20 +200,20 @@ private slots:
         QCOMPARE(kernel.calls, expected);
     }
 
-    void a_named_device_is_taken_as_0x378() {
-        Fake_Procfs procfs({"parport0=888"});
-        auto port = Ppdev(procfs, "/dev/parport7");
-        QCOMPARE(Sent(1), QString());
+    void aNamedDeviceIsTakenAs0x378() {
+        FakeProcfs procfs({"parport0=888"});
+        auto port = ppdev(procfs, "/dev/parport7");
+        QCOMPARE(sent(1), QString());
         QCOMPARE(kernel.calls.value(0), QStringLiteral("open /dev/parport7"));
-        QCOMPARE(kernel.data_writes().size(), 16);
+        QCOMPARE(kernel.dataWrites().size(), 16);
     }
 
-    void failures_say_what_to_do_and_nothing_follows_data() {
-        QTest::addColumn<QString>("fail_on");
+    void failuresSayWhatToDoAndNothingFollows_data() {
+        QTest::addColumn<QString>("failOn");
         QTest::addColumn<int>("error");
         QTest::addColumn<QStringList>("says");
         // Data writes that reach the kernel, the failing one included.
-        QTest::addColumn<int>("data_writes");
+        QTest::addColumn<int>("dataWrites");
         QTest::newRow("permission denied")
             << "open" << EACCES
             << QStringList{"Permission denied opening /dev/parport0", "'lp' group", "log"} << 0;
@@ -232,28 +233,55 @@ private slots:
         QTest::newRow("inside the frame")
             << "PPWDATA 21" << ENODEV << QStringList{"Writing the data register", "(ENODEV)"} << 8;
     }
-    void failures_say_what_to_do_and_nothing_follows() {
-        QFETCH(QString, fail_on);
+    void failuresSayWhatToDoAndNothingFollows() {
+        QFETCH(QString, failOn);
         QFETCH(int, error);
         QFETCH(QStringList, says);
-        QFETCH(int, data_writes);
-        Fake_Procfs procfs({"parport0=888"});
-        kernel.fail_on = fail_on;
-        kernel.fail_errno = error;
-        auto port = Ppdev(procfs);
-        const QString failed = Sent(0b0001000);
+        QFETCH(int, dataWrites);
+        FakeProcfs procfs({"parport0=888"});
+        kernel.failOn = failOn;
+        kernel.failErrno = error;
+        auto port = ppdev(procfs);
+        const QString failed = sent(0b0001000);
         for (const QString& part : says) {
             QVERIFY2(failed.contains(part), qPrintable(failed));
         }
         QVERIFY(!failed.contains("root"));
-        QCOMPARE(kernel.data_writes().size(), data_writes);
+        QCOMPARE(kernel.dataWrites().size(), dataWrites);
         // The program goes on to end; no later frame reaches the kernel.
         const qsizetype calls = kernel.calls.size();
-        QVERIFY(!Sent(1).isEmpty());
+        QVERIFY(!sent(1).isEmpty());
         QCOMPARE(kernel.calls.size(), calls);
     }
 
-    void words_the_program_never_makes_are_refused_unwritten_data() {
+    // A failed open leaves nothing behind: trying again opens once more and
+    // closes once more, and a claim is given back before the close.
+    void aFailedOpenUndoesWhatItDid_data() {
+        QTest::addColumn<QString>("failOn");
+        QTest::addColumn<QStringList>("attempt");
+        QTest::newRow("claim") << "PPCLAIM"
+                               << QStringList{"open /dev/parport0", "PPCLAIM", "close 3"};
+        QTest::newRow("data lines")
+            << "PPDATADIR"
+            << QStringList{"open /dev/parport0", "PPCLAIM", "PPDATADIR 0", "PPRELEASE", "close 3"};
+    }
+    void aFailedOpenUndoesWhatItDid() {
+        QFETCH(QString, failOn);
+        QFETCH(QStringList, attempt);
+        FakeProcfs procfs({"parport0=888"});
+        kernel.failOn = failOn;
+        kernel.failErrno = EIO;
+        auto port = ppdev(procfs);
+        for (int tries = 0; tries < 2; ++tries) {
+            QVERIFY_THROWS_EXCEPTION(PortError, port->write(0x378, 0x24));
+        }
+        QCOMPARE(kernel.calls, attempt + attempt);
+        releasePortOutput();
+        port.reset();
+        QCOMPARE(kernel.calls, attempt + attempt);
+    }
+
+    void wordsTheProgramNeverMakesAreRefusedUnwritten_data() {
         QTest::addColumn<int>("address");
         QTest::addColumn<int>("word");
         QTest::addColumn<bool>("direct");
@@ -264,15 +292,15 @@ private slots:
             QTest::addRow("%s, high byte", how) << 0x378 << 0x0124 << direct;
         }
     }
-    void words_the_program_never_makes_are_refused_unwritten() {
+    void wordsTheProgramNeverMakesAreRefusedUnwritten() {
         QFETCH(int, address);
         QFETCH(int, word);
         QFETCH(bool, direct);
-        Fake_Procfs procfs({"parport0=888"});
+        FakeProcfs procfs({"parport0=888"});
         if (direct) {
-            Use_Port_Output(std::make_shared<DirectIoPort>(kernel));
+            usePortOutput(std::make_shared<DirectIoPort>(kernel));
         } else {
-            Ppdev(procfs);
+            ppdev(procfs);
         }
         try {
             OutportW(std::int16_t(address), std::int16_t(word));
@@ -280,52 +308,52 @@ private slots:
         } catch (const PortError& e) {
             QVERIFY2(QString(e.what()).startsWith("program fault"), e.what());
         }
-        QCOMPARE(kernel.data_writes(), QStringList{});
+        QCOMPARE(kernel.dataWrites(), QStringList{});
     }
 
-    void direct_io_data() {
+    void directIo_data() {
         QTest::addColumn<int>("error");
         QTest::addColumn<QString>("says");
         QTest::newRow("granted") << 0 << "";
         QTest::newRow("not privileged") << EPERM << "refused (EPERM)";
         QTest::newRow("no port I/O here") << ENOSYS << "(ENOSYS)";
     }
-    void direct_io() {
+    void directIo() {
         QFETCH(int, error);
         QFETCH(QString, says);
         if (error) {
-            kernel.fail_on = "ioperm";
-            kernel.fail_errno = error;
+            kernel.failOn = "ioperm";
+            kernel.failErrno = error;
         }
-        Use_Port_Output(std::make_shared<DirectIoPort>(kernel));
-        const QString failed = Sent(64);
+        usePortOutput(std::make_shared<DirectIoPort>(kernel));
+        const QString failed = sent(64);
         QCOMPARE(kernel.calls.value(0), QStringLiteral("ioperm 378 3 1"));
         if (says.isEmpty()) {
             QCOMPARE(failed, QString());
-            QCOMPARE(kernel.data_writes().value(1), QStringLiteral("outb 21 378"));
-            QCOMPARE(kernel.data_writes().size(), 16);
+            QCOMPARE(kernel.dataWrites().value(1), QStringLiteral("outb 21 378"));
+            QCOMPARE(kernel.dataWrites().size(), 16);
         } else {
             QVERIFY2(failed.contains(says), qPrintable(failed));
             QVERIFY(failed.contains("--port=auto"));
             QVERIFY(!failed.contains("root"));
-            QCOMPARE(kernel.data_writes(), QStringList{});
+            QCOMPARE(kernel.dataWrites(), QStringList{});
         }
     }
 
     // On a bench with a board attached: ZOVREL_TEST_PARPORT=/dev/parportN.
-    void a_real_port_takes_every_code() {
+    void aRealPortTakesEveryCode() {
         const QString device = qEnvironmentVariable("ZOVREL_TEST_PARPORT");
         if (device.isEmpty()) {
             QSKIP("ZOVREL_TEST_PARPORT names no parallel port device");
         }
         PpdevPort::Settings settings;
         settings.device = std::filesystem::path(device.toStdString());
-        Use_Port_Output(std::make_shared<PpdevPort>(settings));
+        usePortOutput(std::make_shared<PpdevPort>(settings));
         for (int code = 0; code <= 127; ++code) {
-            QCOMPARE(Sent(code), QString());
+            QCOMPARE(sent(code), QString());
         }
     }
 };
 
-QTEST_APPLESS_MAIN(Real_Port_Test)
+QTEST_APPLESS_MAIN(RealPortTest)
 #include "tst_real_port.moc"

@@ -1,12 +1,12 @@
 #include "FrameWords.h"
 
-#include "port/SimulatedBoard.h"
+#include "watch/SimulatedBoard.h"
 
 #include <QTest>
 
 #include <vector>
 
-class Simulated_Board_Test : public QObject {
+class SimulatedBoardTest : public QObject {
     Q_OBJECT
 
 private slots:
@@ -15,10 +15,10 @@ private slots:
         QTest::addColumn<int>("frames");
         QTest::addColumn<int>("code");
         QTest::addColumn<int>("edges");
-        QTest::newRow("a whole frame") << Frame_For(93) << 1 << 93 << 7;
-        QTest::newRow("six bits: malformed") << Frame_For(0b101101, 6) << 1 << 0b101101 << 6;
+        QTest::newRow("a whole frame") << frameFor(93) << 1 << 93 << 7;
+        QTest::newRow("six bits: malformed") << frameFor(0b101101, 6) << 1 << 0b101101 << 6;
         QTest::newRow("nine bits keep the last seven")
-            << Frame_For(0b110000011, 9) << 1 << 0b0000011 << 9;
+            << frameFor(0b110000011, 9) << 1 << 0b0000011 << 9;
         QTest::newRow("select never falls") << Words{0x24, 0x26, 0x24, 0x25, 0x27} << 0 << -1 << 0;
         QTest::newRow("select falls and rises, no clock") << Words{0x24, 0x20, 0x24} << 1 << 0 << 0;
         // The clock must rise while selected; a clock already high counts no edge.
@@ -43,29 +43,29 @@ private slots:
             return;
         }
         QCOMPARE(board.code(), std::optional<int>(code));
-        QCOMPARE(told.back().clock_edges, edges);
+        QCOMPARE(told.back().clockEdges, edges);
         QCOMPARE(told.back().malformed(), edges != 7);
         QCOMPARE(board.malformedCount(), std::uint64_t(edges != 7 ? 1 : 0));
         QCOMPARE(told.back().number, std::uint64_t{1});
     }
 
-    void a_frame_holds_its_sixteen_words_even_after_idle_writes() {
+    void aFrameHoldsItsSixteenWordsEvenAfterIdleWrites() {
         SimulatedBoard board;
         for (auto w : Words{0x24, 0x24, 0x24}) {
             board.write(0x378, w);
         }
         for (int code : {5, 127}) {
-            for (auto w : Frame_For(code)) {
+            for (auto w : frameFor(code)) {
                 board.write(0x378, w);
             }
         }
         QCOMPARE(board.frames().size(), std::size_t{2});
-        QCOMPARE(board.frames()[0].words, Frame_For(5));
-        QCOMPARE(board.frames()[1].words, Frame_For(127));
+        QCOMPARE(board.frames()[0].words, frameFor(5));
+        QCOMPARE(board.frames()[1].words, frameFor(127));
         QCOMPARE(board.frames()[1].number, std::uint64_t{2});
     }
 
-    void words_the_board_cannot_take_are_refused_unwritten_data() {
+    void wordsTheBoardCannotTakeAreRefusedUnwritten_data() {
         QTest::addColumn<int>("address");
         QTest::addColumn<int>("word");
         QTest::newRow("status register") << 0x379 << 0x24;
@@ -73,7 +73,7 @@ private slots:
         QTest::newRow("high byte set") << 0x378 << 0x0124;
         QTest::newRow("negative word") << 0x378 << 0xFF24;
     }
-    void words_the_board_cannot_take_are_refused_unwritten() {
+    void wordsTheBoardCannotTakeAreRefusedUnwritten() {
         QFETCH(int, address);
         QFETCH(int, word);
         SimulatedBoard board;
@@ -83,20 +83,20 @@ private slots:
         QCOMPARE(board.lines(), std::uint16_t{0x24});
     }
 
-    void the_history_is_bounded_but_the_count_is_not() {
+    void theHistoryIsBoundedButTheCountIsNot() {
         SimulatedBoard board;
-        const Words frame = Frame_For(1);
-        const std::size_t total = SimulatedBoard::History_Limit + 10;
+        const Words frame = frameFor(1);
+        const std::size_t total = SimulatedBoard::historyLimit + 10;
         for (std::size_t i = 0; i < total; ++i) {
             for (auto w : frame) {
                 board.write(0x378, w);
             }
         }
         QCOMPARE(board.frameCount(), std::uint64_t(total));
-        QCOMPARE(board.frames().size(), SimulatedBoard::History_Limit);
+        QCOMPARE(board.frames().size(), SimulatedBoard::historyLimit);
         QCOMPARE(board.frames().back().number, std::uint64_t(total));
     }
 };
 
-QTEST_APPLESS_MAIN(Simulated_Board_Test)
+QTEST_APPLESS_MAIN(SimulatedBoardTest)
 #include "tst_simulated_board.moc"

@@ -1,3 +1,5 @@
+#include "ChildProcess.h"
+
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -10,46 +12,20 @@ using Codes = QList<int>;
 
 namespace {
 
-QString Tool(const char* name) {
+QString tool(const char* name) {
     return QStandardPaths::findExecutable(QString::fromLatin1(name));
 }
 
 #define NEED_TOOL(name)                                                                            \
     do {                                                                                           \
-        if (Tool(name).isEmpty()) {                                                                \
+        if (tool(name).isEmpty()) {                                                                \
             if (qEnvironmentVariable("CI") == "true")                                              \
                 QFAIL(name " is missing (scripts/install-deps test installs it)");                 \
             QSKIP(name " is missing (scripts/install-deps test installs it)");                     \
         }                                                                                          \
     } while (false)
 
-QProcessEnvironment Environment(const QString& script, const QString& platform = "offscreen") {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QT_QPA_PLATFORM", platform);
-    env.insert("ZOVREL_SCRIPT", script);
-    return env;
-}
-
-struct Run_Result {
-    int status = -1;
-    QString out, err;
-};
-
-Run_Result Run(const QStringList& arguments, const QProcessEnvironment& env) {
-    QProcess panel;
-    panel.setProcessEnvironment(env);
-    panel.start(QStringLiteral(SCRIPTED_PROGRAM), arguments);
-    if (!panel.waitForFinished(30000)) {
-        panel.kill();
-        panel.waitForFinished();
-        return {};
-    }
-    return {panel.exitStatus() == QProcess::NormalExit ? panel.exitCode() : -2,
-            QString::fromLocal8Bit(panel.readAllStandardOutput()),
-            QString::fromLocal8Bit(panel.readAllStandardError())};
-}
-
-Codes Logged(const QString& out) {
+Codes logged(const QString& out) {
     Codes codes;
     static const QRegularExpression frame(QStringLiteral("^frame \\d+: code (\\d+)$"),
                                           QRegularExpression::MultilineOption);
@@ -60,32 +36,32 @@ Codes Logged(const QString& out) {
 }
 
 // The codes sigrok's SPI decoder finds in the trace, and how many bits it saw.
-Codes Decoded(const QString& trace, int* bits = nullptr) {
+Codes decoded(const QString& trace, int* bits = nullptr) {
     QProcess sigrok;
-    sigrok.start(Tool("sigrok-cli"),
+    sigrok.start(tool("sigrok-cli"),
                  {"-I", "vcd", "-i", trace, "-P",
                   "spi:clk=D1:mosi=D0:cs=D2:cs_polarity=active-low:cpol=0:cpha=0:"
                   "bitorder=msb-first:wordsize=7",
                   "-A", "spi=mosi-data:mosi-bits"});
     sigrok.waitForFinished(60000);
     Codes codes;
-    int bit_count = 0;
+    int bitCount = 0;
     for (const QString& line : QString::fromLocal8Bit(sigrok.readAllStandardOutput()).split('\n')) {
         const QString value = line.section(QStringLiteral(": "), 1).trimmed();
         if (value.size() == 2) {
             codes << value.toInt(nullptr, 16);
         } else if (value == "0" || value == "1") {
-            ++bit_count;
+            ++bitCount;
         }
     }
     if (bits) {
-        *bits = bit_count;
+        *bits = bitCount;
     }
     return codes;
 }
 
 // Timestamps in the trace: one per word and the closing one.
-int Stamps(const QString& trace) {
+int stamps(const QString& trace) {
     QFile file(trace);
     if (!file.open(QIODevice::ReadOnly)) {
         return -1;
@@ -95,13 +71,13 @@ int Stamps(const QString& trace) {
 
 } // namespace
 
-class Traced_Program_Test : public QObject {
+class TracedProgramTest : public QObject {
     Q_OBJECT
 
     QTemporaryDir dir;
 
 private slots:
-    void a_traced_session_decodes_to_the_codes_sent_data() {
+    void aTracedSessionDecodesToTheCodesSent_data() {
         QTest::addColumn<QString>("script");
         QTest::addColumn<Codes>("codes");
         QTest::newRow("run at start-up") << "run" << Codes{0};
@@ -109,45 +85,50 @@ private slots:
         QTest::newRow("presets and run")
             << "code=5,full,code=42,run,mid,zero" << Codes{5, 127, 127, 42, 42, 64, 64, 0, 0};
     }
-    void a_traced_session_decodes_to_the_codes_sent() {
+    void aTracedSessionDecodesToTheCodesSent() {
         QFETCH(QString, script);
         QFETCH(Codes, codes);
         NEED_TOOL("sigrok-cli");
         const QString trace = dir.filePath("session.vcd");
-        const Run_Result r = Run({"--port=sim", "--trace=" + trace}, Environment(script + ",exit"));
+        const Finished r =
+            runChild(QStringLiteral(SCRIPTED_PROGRAM), {"--port=sim", "--trace=" + trace},
+                     testEnvironment(script + ",exit"));
         QCOMPARE(r.status, 0);
-        QCOMPARE(Logged(r.out), codes);
+        QCOMPARE(logged(r.out), codes);
         int bits = 0;
-        QCOMPARE(Decoded(trace, &bits), codes);
+        QCOMPARE(decoded(trace, &bits), codes);
         QCOMPARE(bits, 7 * int(codes.size()));
-        QCOMPARE(Stamps(trace), 16 * int(codes.size()) + 1);
+        QCOMPARE(stamps(trace), 16 * int(codes.size()) + 1);
     }
 
-    void the_trace_opens_in_the_waveform_tools() {
+    void theTraceOpensInTheWaveformTools() {
         NEED_TOOL("vcd2fst");
         NEED_TOOL("fst2vcd");
         const QString trace = dir.filePath("viewer.vcd");
-        QCOMPARE(Run({"--port=sim", "--trace=" + trace}, Environment("full,exit")).status, 0);
+        QCOMPARE(runChild(SCRIPTED_PROGRAM, {"--port=sim", "--trace=" + trace},
+                          testEnvironment("full,exit"))
+                     .status,
+                 0);
         const QString fst = dir.filePath("viewer.fst");
-        QCOMPARE(QProcess::execute(Tool("vcd2fst"), {trace, fst}), 0);
+        QCOMPARE(QProcess::execute(tool("vcd2fst"), {trace, fst}), 0);
         QProcess back;
-        back.start(Tool("fst2vcd"), {fst});
+        back.start(tool("fst2vcd"), {fst});
         QVERIFY(back.waitForFinished(30000));
         const QString vcd = QString::fromLatin1(back.readAllStandardOutput());
         QCOMPARE(vcd.count(QRegularExpression("\\$var wire 1 \\S+ D[0-7] \\$end")), 8);
     }
 
-    void a_signal_ends_the_run_with_the_trace_whole_data() {
+    void aSignalEndsTheRunWithTheTraceWhole_data() {
         QTest::addColumn<int>("signal");
         QTest::newRow("SIGTERM") << int(SIGTERM);
         QTest::newRow("SIGINT") << int(SIGINT);
     }
-    void a_signal_ends_the_run_with_the_trace_whole() {
+    void aSignalEndsTheRunWithTheTraceWhole() {
         QFETCH(int, signal);
         NEED_TOOL("sigrok-cli");
         const QString trace = dir.filePath("signal.vcd");
         QProcess panel;
-        panel.setProcessEnvironment(Environment("full"));
+        panel.setProcessEnvironment(testEnvironment("full"));
         panel.start(QStringLiteral(SCRIPTED_PROGRAM), {"--port=sim", "--trace=" + trace});
         QString out;
         QTRY_VERIFY_WITH_TIMEOUT((out += panel.readAllStandardOutput()).contains("frame 2"), 20000);
@@ -155,13 +136,13 @@ private slots:
         QVERIFY(panel.waitForFinished(20000));
         QCOMPARE(panel.exitStatus(), QProcess::NormalExit);
         QCOMPARE(panel.exitCode(), 128 + signal);
-        QCOMPARE(Decoded(trace), (Codes{127, 127}));
-        QCOMPARE(Stamps(trace), 33);
+        QCOMPARE(decoded(trace), (Codes{127, 127}));
+        QCOMPARE(stamps(trace), 33);
     }
 
     // Every write of a frame in turn, and two in the second frame of Full Scale.
-    void a_failure_leaves_exactly_the_words_written_data() {
-        QTest::addColumn<int>("fail_at");
+    void aFailureLeavesExactlyTheWordsWritten_data() {
+        QTest::addColumn<int>("failAt");
         for (int k = 0; k <= 15; ++k) {
             QTest::addRow("write %d", k) << k;
         }
@@ -169,24 +150,24 @@ private slots:
             QTest::addRow("write %d, second frame", k) << k;
         }
     }
-    void a_failure_leaves_exactly_the_words_written() {
-        QFETCH(int, fail_at);
+    void aFailureLeavesExactlyTheWordsWritten() {
+        QFETCH(int, failAt);
         const QString trace = dir.filePath("failure.vcd");
-        QProcessEnvironment env = Environment("full,exit");
-        env.insert("ZOVREL_FAIL_AT", QString::number(fail_at));
-        const Run_Result r = Run({"--trace=" + trace}, env);
+        QProcessEnvironment env = testEnvironment("full,exit");
+        env.insert("ZOVREL_FAIL_AT", QString::number(failAt));
+        const Finished r = runChild(QStringLiteral(SCRIPTED_PROGRAM), {"--trace=" + trace}, env);
         QCOMPARE(r.status, 1);
         // Reported once, on standard error and in one box; no write after the fault.
-        const QString what = QStringLiteral("the test port failed at write %1").arg(fail_at);
+        const QString what = QStringLiteral("the test port failed at write %1").arg(failAt);
         QCOMPARE(r.err.count("zovrel-panel: "), 1);
         QVERIFY(r.err.contains("zovrel-panel: " + what));
         QCOMPARE(r.out, QStringLiteral("box: Zovrel Rev B | critical | %1\nwrites: %2\n")
                             .arg(what)
-                            .arg(fail_at));
-        QCOMPARE(Stamps(trace), fail_at == 0 ? 0 : fail_at + 1);
+                            .arg(failAt));
+        QCOMPARE(stamps(trace), failAt == 0 ? 0 : failAt + 1);
     }
 
-    void a_trace_path_that_cannot_be_written_is_refused_before_any_window_data() {
+    void aTracePathThatCannotBeWrittenIsRefusedBeforeAnyWindow_data() {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("says");
         QTest::newRow("missing folder") << "no/such/folder/t.vcd"
@@ -198,12 +179,14 @@ private slots:
         QTest::newRow("no name") << ""
                                  << "--trace needs a file name";
     }
-    void a_trace_path_that_cannot_be_written_is_refused_before_any_window() {
+    void aTracePathThatCannotBeWrittenIsRefusedBeforeAnyWindow() {
         QFETCH(QString, path);
         QFETCH(QString, says);
         const QString full = path.isEmpty() || path.startsWith('/') ? path : dir.filePath(path);
         // No platform can start: reaching the window system would abort.
-        const Run_Result r = Run({"--port=sim", "--trace=" + full}, Environment("", "none-here"));
+        const Finished r =
+            runChild(QStringLiteral(SCRIPTED_PROGRAM), {"--port=sim", "--trace=" + full},
+                     testEnvironment("", "none-here"));
         QCOMPARE(r.status, 2);
         QVERIFY(r.out.isEmpty());
         QCOMPARE(r.err.count('\n'), 1);
@@ -211,5 +194,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(Traced_Program_Test)
+QTEST_GUILESS_MAIN(TracedProgramTest)
 #include "tst_traced_program.moc"

@@ -1,7 +1,7 @@
+#include "RecorderPort.h"
 #include "port/NTPort.h"
-#include "port/RecorderPort.h"
 #include "port/TappedPort.h"
-#include "port/VcdTrace.h"
+#include "watch/VcdTrace.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -20,13 +20,13 @@
 
 namespace {
 
-QString Read(const QString& path) {
+QString readText(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll()) : QString();
 }
 
 // The part after the header.
-QString Body(const QString& trace) {
+QString bodyOf(const QString& trace) {
     const QString end = QStringLiteral("$enddefinitions $end\n");
     const auto at = trace.indexOf(end);
     return at < 0 ? QString() : trace.mid(at + end.size());
@@ -34,28 +34,28 @@ QString Body(const QString& trace) {
 
 } // namespace
 
-class Vcd_Trace_Test : public QObject {
+class VcdTraceTest : public QObject {
     Q_OBJECT
 
     QTemporaryDir dir;
 
-    QString Path(const char* name) const { return dir.filePath(QString::fromLatin1(name)); }
+    QString tempPath(const char* name) const { return dir.filePath(QString::fromLatin1(name)); }
 
 private slots:
-    void the_header_declares_eight_wires_in_nanoseconds() {
-        const QString path = Path("header.vcd");
-        Vcd_Trace::Create(path.toStdString(), "test 1")->close();
-        const QString text = Read(path);
+    void theHeaderDeclaresEightWiresInNanoseconds() {
+        const QString path = tempPath("header.vcd");
+        VcdTrace::create(path.toStdString(), "test 1")->close();
+        const QString text = readText(path);
         QVERIFY(text.contains("$timescale 1 ns $end\n"));
         QVERIFY(text.contains("$version\n   test 1\n$end\n"));
         for (int line = 0; line < 8; ++line) {
             QVERIFY(text.contains(
                 QStringLiteral("$var wire 1 %1 D%2 $end\n").arg(QChar('!' + line)).arg(line)));
         }
-        QCOMPARE(Body(text), QString());
+        QCOMPARE(bodyOf(text), QString());
     }
 
-    void value_changes_data() {
+    void valueChanges_data() {
         QTest::addColumn<QList<quint64>>("times");
         QTest::addColumn<QList<int>>("words");
         QTest::addColumn<QString>("body");
@@ -77,29 +77,29 @@ private slots:
             << QList<quint64>{0, 1} << QList<int>{0x00, 0xFF80}
             << "#0\n$dumpvars\n0!\n0\"\n0#\n0$\n0%\n0&\n0'\n0(\n$end\n#1\n1(\n#1001\n";
     }
-    void value_changes() {
+    void valueChanges() {
         QFETCH(QList<quint64>, times);
         QFETCH(QList<int>, words);
         QFETCH(QString, body);
-        const QString path = Path("changes.vcd");
-        auto trace = Vcd_Trace::Create(path.toStdString(), "test");
+        const QString path = tempPath("changes.vcd");
+        auto trace = VcdTrace::create(path.toStdString(), "test");
         for (qsizetype i = 0; i < times.size(); ++i) {
-            trace->record_at(times[i], std::uint16_t(words[i]));
+            trace->recordAt(times[i], std::uint16_t(words[i]));
         }
         trace->close();
-        QCOMPARE(Body(Read(path)), body);
+        QCOMPARE(bodyOf(readText(path)), body);
     }
 
-    void real_time_stamps_increase_strictly() {
-        const QString path = Path("clock.vcd");
-        auto trace = Vcd_Trace::Create(path.toStdString(), "test");
+    void realTimeStampsIncreaseStrictly() {
+        const QString path = tempPath("clock.vcd");
+        auto trace = VcdTrace::create(path.toStdString(), "test");
         for (int i = 0; i < 2000; ++i) {
             trace->record(std::uint16_t(i & 0xFF));
         }
         trace->close();
         quint64 last = 0;
         int stamps = 0;
-        for (const QString& line : Body(Read(path)).split('\n')) {
+        for (const QString& line : bodyOf(readText(path)).split('\n')) {
             if (line.startsWith('#')) {
                 const quint64 t = line.mid(1).toULongLong();
                 QVERIFY(stamps == 0 || t > last);
@@ -110,7 +110,7 @@ private slots:
         QCOMPARE(stamps, 2001);
     }
 
-    void unfit_paths_are_refused_data() {
+    void unfitPathsAreRefused_data() {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("says");
         QTest::newRow("missing folder") << "missing/t.vcd"
@@ -124,25 +124,26 @@ private slots:
         QTest::newRow("empty") << ""
                                << "no trace file";
     }
-    void unfit_paths_are_refused() {
+    void unfitPathsAreRefused() {
         QFETCH(QString, path);
         QFETCH(QString, says);
-        QFile plain(Path("plain.txt"));
+        QFile plain(tempPath("plain.txt"));
         QVERIFY(plain.open(QIODevice::WriteOnly));
         plain.close();
-        const QString full = path.isEmpty() || path.startsWith('/') ? path : Path(qPrintable(path));
+        const QString full =
+            path.isEmpty() || path.startsWith('/') ? path : tempPath(qPrintable(path));
         try {
-            Vcd_Trace::Create(full.toStdString(), "test");
+            VcdTrace::create(full.toStdString(), "test");
             QFAIL("the path was taken");
-        } catch (const Trace_Error& e) {
+        } catch (const TraceError& e) {
             QVERIFY2(QString(e.what()).contains(says), e.what());
         }
-        QVERIFY(!QFile::exists(Path("missing")));
+        QVERIFY(!QFile::exists(tempPath("missing")));
     }
 
     // Random paths inside a sandbox folder: every one is either refused or
     // makes one regular file where a file could be, and nothing else appears.
-    void hostile_trace_paths_write_nothing_where_they_should_not() {
+    void hostileTracePathsWriteNothingWhereTheyShouldNot() {
         QTemporaryDir sandbox;
         QDir root(sandbox.path());
         root.mkpath("folder/inner");
@@ -163,11 +164,11 @@ private slots:
             // ".." never climbs out of the sandbox: the paths start inside folder/inner.
             const QString path = root.filePath("folder/inner/" + parts.join('/'));
             try {
-                Vcd_Trace::Create(QFile::encodeName(path).toStdString(), "test")->close();
+                VcdTrace::create(QFile::encodeName(path).toStdString(), "test")->close();
                 const QFileInfo info(path);
                 QVERIFY2(info.isFile(), qPrintable(path));
                 made << info.canonicalFilePath();
-            } catch (const Trace_Error&) {
+            } catch (const TraceError&) {
             }
         }
         QDirIterator all(root.path(), QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden,
@@ -184,7 +185,7 @@ private slots:
         QVERIFY(QFileInfo(root.filePath("plain")).isFile());
     }
 
-    void a_read_only_folder_is_refused() {
+    void aReadOnlyFolderIsRefused() {
         QTemporaryDir sandbox;
         const QString folder = sandbox.filePath("read-only");
         QVERIFY(QDir().mkpath(folder));
@@ -198,9 +199,9 @@ private slots:
                 ::_exit(3);
             }
             try {
-                Vcd_Trace::Create(path, "test");
+                VcdTrace::create(path, "test");
                 ::_exit(1);
-            } catch (const Trace_Error& e) {
+            } catch (const TraceError& e) {
                 ::_exit(std::string(e.what()).find("(EACCES)") != std::string::npos ? 0 : 2);
             }
         }
@@ -211,32 +212,32 @@ private slots:
         QVERIFY(!QFile::exists(folder + "/t.vcd"));
     }
 
-    void an_existing_trace_is_replaced() {
-        const QString path = Path("old.vcd");
+    void anExistingTraceIsReplaced() {
+        const QString path = tempPath("old.vcd");
         QFile old(path);
         QVERIFY(old.open(QIODevice::WriteOnly));
         old.write(QByteArray(100000, '~'));
         old.close();
-        auto trace = Vcd_Trace::Create(path.toStdString(), "test");
-        trace->record_at(0, 0x24);
+        auto trace = VcdTrace::create(path.toStdString(), "test");
+        trace->recordAt(0, 0x24);
         trace->close();
-        QVERIFY(!Read(path).contains('~'));
-        QVERIFY(Read(path).startsWith("$date"));
+        QVERIFY(!readText(path).contains('~'));
+        QVERIFY(readText(path).startsWith("$date"));
     }
 
-    void the_trace_holds_exactly_the_words_that_reached_the_port_data() {
-        QTest::addColumn<int>("fail_at");
+    void theTraceHoldsExactlyTheWordsThatReachedThePort_data() {
+        QTest::addColumn<int>("failAt");
         for (int k : {0, 1, 8, 15}) {
             QTest::addRow("fails at write %d", k) << k;
         }
     }
-    void the_trace_holds_exactly_the_words_that_reached_the_port() {
-        QFETCH(int, fail_at);
-        const QString path = Path("fault.vcd");
-        auto trace = Vcd_Trace::Create(path.toStdString(), "test");
-        auto tapped = std::make_shared<Tapped_Port>(std::make_shared<RecorderPort>(fail_at));
+    void theTraceHoldsExactlyTheWordsThatReachedThePort() {
+        QFETCH(int, failAt);
+        const QString path = tempPath("fault.vcd");
+        auto trace = VcdTrace::create(path.toStdString(), "test");
+        auto tapped = std::make_shared<TappedPort>(std::make_shared<RecorderPort>(failAt));
         tapped->addTap([&trace](std::uint16_t, std::uint16_t word) { trace->record(word); });
-        Use_Port_Output(tapped);
+        usePortOutput(tapped);
         int written = 0;
         try {
             for (; written < 16; ++written) {
@@ -244,17 +245,17 @@ private slots:
             }
         } catch (const PortError&) {
         }
-        Release_Port_Output();
-        QCOMPARE(written, fail_at);
-        QCOMPARE(trace->words(), std::uint64_t(fail_at));
+        releasePortOutput();
+        QCOMPARE(written, failAt);
+        QCOMPARE(trace->words(), std::uint64_t(failAt));
         trace->close();
-        QCOMPARE(Body(Read(path)).count(QRegularExpression("(^|\n)#")),
-                 fail_at == 0 ? 0 : fail_at + 1);
+        QCOMPARE(bodyOf(readText(path)).count(QRegularExpression("(^|\n)#")),
+                 failAt == 0 ? 0 : failAt + 1);
     }
 
-    void a_trace_that_cannot_be_written_says_so() {
-        const QString path = Path("limited.vcd");
-        auto trace = Vcd_Trace::Create(path.toStdString(), "test");
+    void aTraceThatCannotBeWrittenSaysSo() {
+        const QString path = tempPath("limited.vcd");
+        auto trace = VcdTrace::create(path.toStdString(), "test");
         // Files this process writes may not grow past 4 KiB for a moment.
         std::signal(SIGXFSZ, SIG_IGN);
         rlimit before{};
@@ -265,24 +266,24 @@ private slots:
         bool refused = false;
         try {
             for (int i = 0; i < 100000; ++i) {
-                trace->record_at(std::uint64_t(i), std::uint16_t(i & 0xFF));
+                trace->recordAt(std::uint64_t(i), std::uint16_t(i & 0xFF));
             }
             trace->close();
-        } catch (const Trace_Error& e) {
+        } catch (const TraceError& e) {
             refused = QString(e.what()).contains("could not be written");
         }
         setrlimit(RLIMIT_FSIZE, &before);
         QVERIFY(refused);
     }
 
-    void closing_twice_is_harmless_and_writing_after_it_fails() {
-        auto trace = Vcd_Trace::Create(Path("closed.vcd").toStdString(), "test");
-        trace->record_at(0, 0x24);
+    void closingTwiceIsHarmlessAndWritingAfterItFails() {
+        auto trace = VcdTrace::create(tempPath("closed.vcd").toStdString(), "test");
+        trace->recordAt(0, 0x24);
         trace->close();
         trace->close();
-        QVERIFY_THROWS_EXCEPTION(Trace_Error, trace->record_at(1, 0x20));
+        QVERIFY_THROWS_EXCEPTION(TraceError, trace->recordAt(1, 0x20));
     }
 };
 
-QTEST_APPLESS_MAIN(Vcd_Trace_Test)
+QTEST_APPLESS_MAIN(VcdTraceTest)
 #include "tst_vcd_trace.moc"

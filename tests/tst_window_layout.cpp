@@ -20,7 +20,7 @@ QWidget* Control(Form1& form, const QString& name) {
     return form.findChild<QWidget*>(name, Qt::FindDirectChildrenOnly);
 }
 
-QString Caption_Of(QWidget* w) {
+QString captionOf(QWidget* w) {
     if (auto* label = qobject_cast<QLabel*>(w)) {
         return label->text();
     }
@@ -32,19 +32,19 @@ QString Caption_Of(QWidget* w) {
 
 } // namespace
 
-class Window_Layout_Test : public QObject {
+class WindowLayoutTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void the_window() {
-        Panel_Fixture p;
+    void theWindow() {
+        PanelFixture p;
         QCOMPARE(p.form->windowTitle(), QStringLiteral("Zovrel Rev B"));
         QCOMPARE(p.form->size(), QSize(568, 267));
         QCOMPARE(p.form->minimumSize(), p.form->maximumSize());
         QCOMPARE(p.form->palette().color(QPalette::Window), QColor(0xFFFFC0));
     }
 
-    void every_control_data() {
+    void everyControl_data() {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("caption");
@@ -91,19 +91,19 @@ private slots:
         row("cmdRun", "QPushButton", "R&un", 5280, 3000, 1215, 495);
         row("cmdExit", "QPushButton", "E&xit", 6960, 3000, 1215, 495);
     }
-    void every_control() {
+    void everyControl() {
         QFETCH(QString, name);
         QFETCH(QString, kind);
         QFETCH(QString, caption);
         QFETCH(QRect, twips);
-        Panel_Fixture p;
+        PanelFixture p;
         QWidget* w = Control(*p.form, name);
         QVERIFY2(w, qPrintable(name));
         QVERIFY(w->inherits(kind.toLatin1()));
         QCOMPARE(w->parentWidget(), p.form.get());
         QCOMPARE(w->geometry(),
                  QRect(Px(twips.x()), Px(twips.y()), Px(twips.width()), Px(twips.height())));
-        QCOMPARE(Caption_Of(w), caption);
+        QCOMPARE(captionOf(w), caption);
         // A caption is whole: it fits the control in the font it is shown in.
         if (auto* label = qobject_cast<QLabel*>(w)) {
             QVERIFY2(label->fontMetrics().horizontalAdvance(caption) <= w->width(),
@@ -111,8 +111,8 @@ private slots:
         }
     }
 
-    void the_digits_read_6_to_0_from_left_to_right() {
-        Panel_Fixture p;
+    void theDigitsRead6To0FromLeftToRight() {
+        PanelFixture p;
         std::vector<QLabel*> digits(p.form->lblBit.begin(), p.form->lblBit.end());
         std::sort(digits.begin(), digits.end(),
                   [](QLabel* a, QLabel* b) { return a->x() < b->x(); });
@@ -137,7 +137,7 @@ private slots:
     void stacking() {
         QFETCH(QPoint, twips);
         QFETCH(QString, shown);
-        Panel_Fixture p;
+        PanelFixture p;
         QWidget* at = p.form->childAt(Px(twips.x()), Px(twips.y()));
         QVERIFY(at);
         QCOMPARE(at->objectName(), shown);
@@ -161,7 +161,7 @@ private slots:
         QFETCH(double, points);
         QFETCH(bool, bold);
         QFETCH(QColor, text);
-        Panel_Fixture p;
+        PanelFixture p;
         QWidget* w = Control(*p.form, name);
         QCOMPARE(w->font().pointSizeF(), points);
         QCOMPARE(w->font().bold(), bold);
@@ -172,8 +172,8 @@ private slots:
         }
     }
 
-    void buttons_keys_and_tips() {
-        Panel_Fixture p;
+    void buttonsKeysAndTips() {
+        PanelFixture p;
         QCOMPARE(p.form->cmdRun->shortcut(), QKeySequence(QStringLiteral("Alt+U")));
         QCOMPARE(p.form->cmdExit->shortcut(), QKeySequence(QStringLiteral("Alt+X")));
         QCOMPARE(p.form->cmdRun->toolTip(), QStringLiteral("Run to execute"));
@@ -181,7 +181,7 @@ private slots:
     }
 
     // Long preset captions wrap onto two lines inside the bevel, never cut.
-    void captions_fit_their_buttons_data() {
+    void captionsFitTheirButtons_data() {
         QTest::addColumn<QString>("name");
         QTest::addColumn<int>("lines");
         QTest::newRow("cmdZS") << "cmdZS" << 2;
@@ -190,11 +190,11 @@ private slots:
         QTest::newRow("cmdRun") << "cmdRun" << 1;
         QTest::newRow("cmdExit") << "cmdExit" << 1;
     }
-    void captions_fit_their_buttons() {
+    void captionsFitTheirButtons() {
         QFETCH(QString, name);
         QFETCH(int, lines);
-        Panel_Fixture p;
-        auto* button = qobject_cast<Colour_Button*>(Control(*p.form, name));
+        PanelFixture p;
+        auto* button = qobject_cast<ColourButton*>(Control(*p.form, name));
         QVERIFY(button);
         const QRect area = button->captionRect();
         const QFontMetrics metrics(button->font());
@@ -207,7 +207,7 @@ private slots:
         QVERIFY(area.contains(used));
     }
 
-    void colours_on_screen_data() {
+    void coloursOnScreen_data() {
         QTest::addColumn<QPoint>("twips");
         QTest::addColumn<QColor>("colour");
         QTest::newRow("window beside the panels") << QPoint(7500, 1500) << QColor(0xFFFFC0);
@@ -219,10 +219,10 @@ private slots:
         QTest::newRow("Run") << QPoint(5350, 3070) << QColor(0x80FF80);
         QTest::newRow("Exit") << QPoint(7030, 3070) << QColor(0xFF8080);
     }
-    void colours_on_screen() {
+    void coloursOnScreen() {
         QFETCH(QPoint, twips);
         QFETCH(QColor, colour);
-        Panel_Fixture p;
+        PanelFixture p;
         p.form->show();
         QVERIFY(QTest::qWaitForWindowExposed(p.form.get()));
         const QImage shot = p.form->grab().toImage();
@@ -231,8 +231,8 @@ private slots:
         QCOMPARE(shot.pixelColor(at).rgb(), colour.rgb());
     }
 
-    void tab_walks_every_control_in_tab_index_order() {
-        Panel_Fixture p;
+    void tabWalksEveryControlInTabIndexOrder() {
+        PanelFixture p;
         p.form->show();
         QVERIFY(QTest::qWaitForWindowActive(p.form.get()));
         const QStringList expected = {
@@ -249,7 +249,7 @@ private slots:
         QCOMPARE(walked, expected);
     }
 
-    void a_focused_bit_scroll_bar_answers_the_keys_data() {
+    void aFocusedBitScrollBarAnswersTheKeys_data() {
         QTest::addColumn<int>("key");
         QTest::addColumn<int>("value");
         QTest::newRow("down") << int(Qt::Key_Down) << 1;
@@ -257,10 +257,10 @@ private slots:
         QTest::newRow("end") << int(Qt::Key_End) << 1;
         QTest::newRow("up stays at the top") << int(Qt::Key_Up) << 0;
     }
-    void a_focused_bit_scroll_bar_answers_the_keys() {
+    void aFocusedBitScrollBarAnswersTheKeys() {
         QFETCH(int, key);
         QFETCH(int, value);
-        Panel_Fixture p;
+        PanelFixture p;
         p.form->show();
         QVERIFY(QTest::qWaitForWindowActive(p.form.get()));
         QCOMPARE(QApplication::focusWidget(), p.form->vsbBit[1]);
@@ -271,5 +271,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(Window_Layout_Test)
+QTEST_MAIN(WindowLayoutTest)
 #include "tst_window_layout.moc"

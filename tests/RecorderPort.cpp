@@ -1,8 +1,8 @@
-#include "port/RecorderPort.h"
+#include "RecorderPort.h"
 
 #include <string>
 
-RecorderPort::RecorderPort(std::optional<std::size_t> fail_at_write) : fail_at_(fail_at_write) {}
+RecorderPort::RecorderPort(std::optional<std::size_t> failAtWrite) : failAt_(failAtWrite) {}
 
 void RecorderPort::open() {
     ++opens_;
@@ -10,7 +10,7 @@ void RecorderPort::open() {
 
 void RecorderPort::put(std::uint16_t address, std::uint16_t word) {
     const std::size_t index = attempts_++;
-    if (fail_at_ && index == *fail_at_) {
+    if (failAt_ && index == *failAt_) {
         throw PortError("the test port failed at write " + std::to_string(index));
     }
     writes_.push_back({address, word});

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "port/PortOutput.h"
+#include "port/UniqueFd.h"
 
 #include <chrono>
 #include <cstdint>
@@ -10,7 +11,7 @@
 
 // A trace that cannot be opened or written. Opening fails before the panel
 // starts; a write that fails later is a failure like any port's.
-class Trace_Error : public PortError {
+class TraceError : public PortError {
 public:
     using PortError::PortError;
 };
@@ -18,22 +19,22 @@ public:
 // Records the data lines as a Value Change Dump: eight wires D0 to D7, one
 // timestamp per word in nanoseconds since the first word, only the lines
 // that changed, and a closing timestamp so that viewers show the last edge.
-class Vcd_Trace {
+class VcdTrace {
 public:
     // Opens, or replaces, the regular file at path. Refuses anything else:
     // a folder, a device, a pipe, a folder that does not exist.
-    static std::unique_ptr<Vcd_Trace> Create(const std::filesystem::path& path,
-                                             const std::string& producer);
-    ~Vcd_Trace();
-    Vcd_Trace(const Vcd_Trace&) = delete;
-    Vcd_Trace& operator=(const Vcd_Trace&) = delete;
+    static std::unique_ptr<VcdTrace> create(const std::filesystem::path& path,
+                                            const std::string& producer);
+    ~VcdTrace();
+    VcdTrace(const VcdTrace&) = delete;
+    VcdTrace& operator=(const VcdTrace&) = delete;
 
     // The word now on the data lines.
     void record(std::uint16_t word);
     // The same at a given time; times that do not advance are moved on by 1 ns.
-    void record_at(std::uint64_t nanoseconds, std::uint16_t word);
+    void recordAt(std::uint64_t nanoseconds, std::uint16_t word);
     // Writes the closing timestamp and everything still buffered, and closes
-    // the file. Safe to call more than once; throws Trace_Error when the file
+    // the file. Safe to call more than once; throws TraceError when the file
     // could not be written completely.
     void close();
 
@@ -41,15 +42,15 @@ public:
     const std::filesystem::path& path() const { return path_; }
 
 private:
-    Vcd_Trace(int fd, std::filesystem::path path, const std::string& producer);
-    void Flush();
+    VcdTrace(UniqueFd fd, std::filesystem::path path, const std::string& producer);
+    void flush();
 
-    int fd_;
+    UniqueFd fd_;
     std::filesystem::path path_;
     std::string buffer_;
     std::uint64_t words_ = 0;
-    std::uint64_t last_time_ = 0;
+    std::uint64_t lastTime_ = 0;
     std::uint16_t lines_ = 0;
     bool failed_ = false;
-    std::chrono::steady_clock::time_point first_word_;
+    std::chrono::steady_clock::time_point firstWord_;
 };

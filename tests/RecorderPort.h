@@ -16,7 +16,7 @@ struct PortWrite {
 // write (counted from 0), to stand in for a port that breaks during a frame.
 class RecorderPort : public PortOutput {
 public:
-    explicit RecorderPort(std::optional<std::size_t> fail_at_write = std::nullopt);
+    explicit RecorderPort(std::optional<std::size_t> failAtWrite = std::nullopt);
 
     const std::vector<PortWrite>& writes() const { return writes_; }
     std::size_t attempts() const { return attempts_; }
@@ -28,7 +28,7 @@ protected:
     void put(std::uint16_t address, std::uint16_t word) override;
 
 private:
-    std::optional<std::size_t> fail_at_;
+    std::optional<std::size_t> failAt_;
     std::size_t attempts_ = 0;
     int opens_ = 0;
     std::vector<PortWrite> writes_;

@@ -1,4 +1,4 @@
-#include "port/ParportDiscovery.h"
+#include "hardware/ParportDiscovery.h"
 
 #include <algorithm>
 #include <fstream>
@@ -6,7 +6,7 @@
 
 namespace {
 
-std::optional<std::string> First_Line(const std::filesystem::path& file) {
+std::optional<std::string> firstLine(const std::filesystem::path& file) {
     std::ifstream in(file);
     std::string line;
     if (!in || !std::getline(in, line)) {
@@ -16,8 +16,8 @@ std::optional<std::string> First_Line(const std::filesystem::path& file) {
 }
 
 // The first field of base-addr, in decimal: "888\t1912".
-std::optional<unsigned> Base_Address(const std::filesystem::path& file) {
-    const auto line = First_Line(file);
+std::optional<unsigned> baseAddress(const std::filesystem::path& file) {
+    const auto line = firstLine(file);
     if (!line) {
         return std::nullopt;
     }
@@ -38,9 +38,9 @@ std::optional<unsigned> Base_Address(const std::filesystem::path& file) {
     return value;
 }
 
-std::string Trimmed(std::string text) {
-    const auto is_space = [](unsigned char c) { return c == ' ' || c == '\t' || c == '\r'; };
-    while (!text.empty() && is_space(static_cast<unsigned char>(text.back()))) {
+std::string trimmed(std::string text) {
+    const auto isSpace = [](unsigned char c) { return c == ' ' || c == '\t' || c == '\r'; };
+    while (!text.empty() && isSpace(static_cast<unsigned char>(text.back()))) {
         text.pop_back();
     }
     return text;
@@ -48,8 +48,8 @@ std::string Trimmed(std::string text) {
 
 } // namespace
 
-std::vector<Parport_Entry> List_Parports(const std::filesystem::path& root) {
-    std::vector<Parport_Entry> ports;
+std::vector<ParportEntry> listParports(const std::filesystem::path& root) {
+    std::vector<ParportEntry> ports;
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator(root, error)) {
         const std::string name = entry.path().filename().string();
@@ -58,11 +58,11 @@ std::vector<Parport_Entry> List_Parports(const std::filesystem::path& root) {
                          [](char c) { return c >= '0' && c <= '9'; })) {
             continue;
         }
-        const auto base = Base_Address(entry.path() / "base-addr");
+        const auto base = baseAddress(entry.path() / "base-addr");
         if (!base) {
             continue;
         }
-        ports.push_back({name, *base, Active_Device(name, root).value_or("none")});
+        ports.push_back({name, *base, activeDevice(name, root).value_or("none")});
     }
     std::sort(ports.begin(), ports.end(), [](const auto& a, const auto& b) {
         return a.name.size() != b.name.size() ? a.name.size() < b.name.size() : a.name < b.name;
@@ -70,11 +70,11 @@ std::vector<Parport_Entry> List_Parports(const std::filesystem::path& root) {
     return ports;
 }
 
-std::optional<std::string> Active_Device(const std::string& name,
-                                         const std::filesystem::path& root) {
-    const auto line = First_Line(root / name / "devices" / "active");
+std::optional<std::string> activeDevice(const std::string& name,
+                                        const std::filesystem::path& root) {
+    const auto line = firstLine(root / name / "devices" / "active");
     if (!line) {
         return std::nullopt;
     }
-    return Trimmed(*line);
+    return trimmed(*line);
 }

@@ -1,5 +1,8 @@
 #pragma once
 
+// Tools for seeing what was sent: a model of the chip that follows the data
+// lines (this file) and a logic trace of them (VcdTrace.h). No Qt.
+
 #include "port/PortOutput.h"
 
 #include <cstddef>
@@ -13,7 +16,7 @@
 struct LatchedFrame {
     std::uint64_t number = 0;         // counts from 1
     int code = 0;                     // the shift register's seven bits at the rise of select
-    int clock_edges = 0;              // rising clock edges while selected
+    int clockEdges = 0;               // rising clock edges while selected
     std::vector<std::uint16_t> words; // the last idle word, the selected words, the rising word
     std::vector<std::uint64_t> times; // when each word was written, in steady-clock nanoseconds
 
@@ -27,25 +30,25 @@ struct LatchedFrame {
 // latched all the same, as the chip would, and flagged malformed.
 class SimulatedBoard : public PortOutput {
 public:
-    using Frame_Listener = std::function<void(const LatchedFrame&)>;
+    using FrameListener = std::function<void(const LatchedFrame&)>;
 
-    static constexpr std::size_t History_Limit = 4096;
+    static constexpr std::size_t historyLimit = 4096;
 
     // Called for every latched frame, inside the write that raised select.
-    void onFrameLatched(Frame_Listener listener);
+    void onFrameLatched(FrameListener listener);
 
     std::optional<int> code() const { return code_; }
-    std::uint64_t frameCount() const { return frame_count_; }
-    std::uint64_t malformedCount() const { return malformed_count_; }
-    // The most recent frames, oldest first, at most History_Limit of them.
+    std::uint64_t frameCount() const { return frameCount_; }
+    std::uint64_t malformedCount() const { return malformedCount_; }
+    // The most recent frames, oldest first, at most historyLimit of them.
     const std::deque<LatchedFrame>& frames() const { return history_; }
     std::uint16_t lines() const { return lines_; }
 
     // Feeds one word to the chip as if written to the port at the given time.
-    void drive(std::uint16_t word, std::uint64_t time_ns = 0);
+    void drive(std::uint16_t word, std::uint64_t timeNs = 0);
 
     // Steady-clock nanoseconds, the time base of LatchedFrame::times.
-    static std::uint64_t Now_Ns();
+    static std::uint64_t nowNs();
 
 protected:
     void put(std::uint16_t address, std::uint16_t word) override;
@@ -53,13 +56,13 @@ protected:
 private:
     // The board powers up deselected with the clock low.
     std::uint16_t lines_ = 0x04;
-    unsigned shift_register_ = 0;
+    unsigned shiftRegister_ = 0;
     int edges_ = 0;
-    std::vector<std::uint16_t> pending_words_;
-    std::vector<std::uint64_t> pending_times_;
+    std::vector<std::uint16_t> pendingWords_;
+    std::vector<std::uint64_t> pendingTimes_;
     std::optional<int> code_;
-    std::uint64_t frame_count_ = 0;
-    std::uint64_t malformed_count_ = 0;
+    std::uint64_t frameCount_ = 0;
+    std::uint64_t malformedCount_ = 0;
     std::deque<LatchedFrame> history_;
-    std::vector<Frame_Listener> listeners_;
+    std::vector<FrameListener> listeners_;
 };

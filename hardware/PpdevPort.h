@@ -1,8 +1,14 @@
 #pragma once
 
-#include "port/ParportDiscovery.h"
+// The ways to reach a real parallel port on Linux: through the kernel's ppdev
+// driver (this file), found in /proc/sys/dev/parport (ParportDiscovery.h), or
+// with the processor's own I/O instructions when asked (DirectIoPort.h), all
+// behind one seam over the system calls (SystemCalls.h). No Qt.
+
+#include "hardware/ParportDiscovery.h"
+#include "hardware/SystemCalls.h"
 #include "port/PortOutput.h"
-#include "port/SystemCalls.h"
+#include "port/UniqueFd.h"
 
 #include <filesystem>
 #include <optional>
@@ -18,27 +24,30 @@ public:
         // A device to use in place of the port at 0x378, for a card that sits
         // elsewhere; the program treats it as 0x378.
         std::optional<std::filesystem::path> device;
-        std::filesystem::path procfs_root = Parport_Procfs;
-        System_Calls* calls = &System_Calls::Real();
+        std::filesystem::path procfsRoot = parportProcfs;
+        SystemCalls* calls = &SystemCalls::real();
     };
 
     explicit PpdevPort(Settings settings);
-    ~PpdevPort() override;
+    ~PpdevPort() override { close(); }
 
     const std::filesystem::path& device() const { return device_; }
 
+    // Releases the claim and closes the device; safe to call at any time.
+    void close();
+
 protected:
+    // All or nothing: a step that fails undoes the steps before it.
     void open() override;
     void put(std::uint16_t address, std::uint16_t word) override;
 
 private:
-    std::filesystem::path Find_Device() const;
-    void Check_Not_Held(const std::string& parport_name) const;
-    [[noreturn]] void Fail_Open(int error) const;
-    [[noreturn]] void Fail_Ioctl(const char* what, int error) const;
+    std::filesystem::path findDevice() const;
+    void checkNotHeld(const std::string& parportName) const;
+    [[noreturn]] void failOpen(int error) const;
+    [[noreturn]] void failIoctl(const char* what, int error) const;
 
     Settings settings_;
     std::filesystem::path device_;
-    int fd_ = -1;
-    bool claimed_ = false;
+    UniqueFd fd_;
 };

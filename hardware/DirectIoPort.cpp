@@ -1,0 +1,36 @@
+#include "hardware/DirectIoPort.h"
+
+#include "port/PortFault.h"
+#include "port/PortWords.h"
+
+#include <cerrno>
+
+void DirectIoPort::open() {
+    // The data, status and control registers, so that no other address is reachable.
+    if (calls_.ioperm(0x378, 3, 1) == 0) {
+        granted_ = true;
+        return;
+    }
+    const int error = errno;
+    if (error == EPERM) {
+        throw PortError("Direct I/O to 0x378 was refused (EPERM): the program is not privileged "
+                        "(it needs CAP_SYS_RAWIO) or the kernel is locked down.",
+                        PortError::Remedy::UseDefaultPort);
+    }
+    throw PortError("Direct I/O to 0x378 is not available: " + errorText(error) + ".",
+                    PortError::Remedy::UseDefaultPort);
+}
+
+void DirectIoPort::close() {
+    if (granted_) {
+        calls_.ioperm(0x378, 3, 0);
+        granted_ = false;
+    }
+}
+
+void DirectIoPort::put(std::uint16_t address, std::uint16_t word) {
+    if (address != static_cast<std::uint16_t>(PortWords::portAddress) || word > 0xFF) {
+        throw PortError(programFault(address, word));
+    }
+    calls_.outb(static_cast<unsigned char>(word), 0x378);
+}

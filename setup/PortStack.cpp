@@ -1,0 +1,95 @@
+#include "setup/PortStack.h"
+
+#include "hardware/DirectIoPort.h"
+#include "hardware/PpdevPort.h"
+#include "port/NTPort.h"
+#include "port/TappedPort.h"
+
+#include <QFile>
+
+#include <cstdio>
+
+namespace {
+
+std::shared_ptr<PortOutput> realPort(const QString& port) {
+    if (port == QLatin1String("direct")) {
+        return std::make_shared<DirectIoPort>();
+    }
+    PpdevPort::Settings settings;
+    if (port.startsWith(QLatin1String("ppdev:"))) {
+        settings.device = std::filesystem::path(QFile::encodeName(port.mid(6)).toStdString());
+    }
+    return std::make_shared<PpdevPort>(std::move(settings));
+}
+
+} // namespace
+
+PortStack buildPortStack(const ProgramOptions& options, Program program,
+                         std::shared_ptr<PortOutput> replacement) {
+    PortStack stack;
+    if (!options.trace.isEmpty()) {
+        stack.trace = VcdTrace::create(QFile::encodeName(options.trace).toStdString(),
+                                       programName(program).toStdString() + " " ZOVREL_VERSION);
+    }
+    if (replacement) {
+        stack.output = std::move(replacement);
+    } else if (options.port == QLatin1String("sim")) {
+        stack.board = std::make_shared<SimulatedBoard>();
+        stack.simulated = true;
+        stack.output = stack.board;
+        logLatchedFrames(*stack.board);
+    } else {
+        stack.output = realPort(options.port);
+    }
+
+    const bool shadow = options.monitor && !stack.board;
+    if (!stack.trace && !shadow) {
+        return stack;
+    }
+    auto tapped = std::make_shared<TappedPort>(stack.output);
+    if (VcdTrace* trace = stack.trace.get()) {
+        tapped->addTap([trace](std::uint16_t, std::uint16_t word) { trace->record(word); });
+    }
+    if (shadow) {
+        // A chip of our own, fed with every word that reached the real port,
+        // tells the monitor what the real chip received.
+        stack.board = std::make_shared<SimulatedBoard>();
+        tapped->addTap([board = stack.board](std::uint16_t, std::uint16_t word) {
+            board->drive(word, SimulatedBoard::nowNs());
+        });
+    }
+    stack.output = tapped;
+    return stack;
+}
+
+void PortStack::install() const {
+    usePortOutput(output);
+}
+
+std::optional<std::string> PortStack::finish() {
+    releasePortOutput();
+    output.reset();
+    if (!trace) {
+        return std::nullopt;
+    }
+    try {
+        trace->close();
+    } catch (const TraceError& e) {
+        return std::string(e.what());
+    }
+    return std::nullopt;
+}
+
+void logLatchedFrames(SimulatedBoard& board) {
+    board.onFrameLatched([](const LatchedFrame& frame) {
+        if (frame.malformed()) {
+            std::printf("frame %llu: code %d (malformed: %d clock edges)\n",
+                        static_cast<unsigned long long>(frame.number), frame.code,
+                        frame.clockEdges);
+        } else {
+            std::printf("frame %llu: code %d\n", static_cast<unsigned long long>(frame.number),
+                        frame.code);
+        }
+        std::fflush(stdout);
+    });
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QProcess>
+#include <QProcessEnvironment>
+
+// A program the test ran to its end: its exit status (-1 when it had to be
+// killed for taking too long, -2 when it crashed) and what it printed.
+struct Finished {
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+inline Finished runChild(const QString& program, const QStringList& arguments,
+                         const QProcessEnvironment& environment, const QByteArray& input = {}) {
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(program, arguments);
+    if (!input.isNull()) {
+        process.write(input);
+        process.closeWriteChannel();
+    }
+    if (!process.waitForFinished(30000)) {
+        process.kill();
+        process.waitForFinished();
+        return {};
+    }
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2,
+            QString::fromLocal8Bit(process.readAllStandardOutput()),
+            QString::fromLocal8Bit(process.readAllStandardError())};
+}
+
+// The environment for a program under test: a platform (offscreen unless said
+// otherwise; a platform that does not exist proves no window was needed) and
+// the scripted harness's actions.
+inline QProcessEnvironment testEnvironment(const QString& script = {},
+                                           const QString& platform = QStringLiteral("offscreen")) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), platform);
+    if (!script.isNull()) {
+        env.insert(QStringLiteral("ZOVREL_SCRIPT"), script);
+    }
+    return env;
+}
