@@ -76,6 +76,8 @@ private:
     void cmdMS_Click();
     void cmdFS_Click();
     void cmdExit_Click();
+    // Zero Scale and Full Scale: every bit to one value, the code, then Run.
+    void presetEveryBit(int value, int code);
 
     // The boundary between Qt's event delivery and a handler: a failure must
     // not unwind through Qt, so it stops here and goes to the sink.

@@ -78,11 +78,7 @@ void Form1::cmdRun_Click() {
 }
 
 void Form1::cmdZS_Click() {
-    for (int i = 0; i < codeBits; ++i) {
-        vsbBit[i]->setValue(0);
-    }
-    vsbInputCode1->setValue(0);
-    cmdRun_Click();
+    presetEveryBit(0, 0);
 }
 
 void Form1::cmdMS_Click() {
@@ -95,10 +91,14 @@ void Form1::cmdMS_Click() {
 }
 
 void Form1::cmdFS_Click() {
+    presetEveryBit(1, largestCode);
+}
+
+void Form1::presetEveryBit(int value, int code) {
     for (int i = 0; i < codeBits; ++i) {
-        vsbBit[i]->setValue(1);
+        vsbBit[i]->setValue(value);
     }
-    vsbInputCode1->setValue(127);
+    vsbInputCode1->setValue(code);
     cmdRun_Click();
 }
 

@@ -19,15 +19,15 @@ public:
     // on a real port the code last sent.
     PortMonitor(SimulatedBoard& board, const QString& heldCodeCaption, QWidget* parent = nullptr);
 
-    QLabel* codeLabel = nullptr;
-    QProgressBar* codeBar = nullptr;
-    QLabel* wordsLabel = nullptr;
-    TimingDiagram* diagram = nullptr;
-    QLabel* framesLabel = nullptr;
-    QLabel* warningLabel = nullptr;
-
 private:
     void showFrame(const LatchedFrame& frame);
 
     SimulatedBoard& board_;
+    // Their object names drop the trailing underscore: "codeLabel", "codeBar"...
+    QLabel* codeLabel_;
+    QProgressBar* codeBar_;
+    QLabel* wordsLabel_;
+    TimingDiagram* diagram_;
+    QLabel* framesLabel_;
+    QLabel* warningLabel_;
 };

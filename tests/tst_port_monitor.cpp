@@ -13,6 +13,10 @@
 
 namespace {
 
+template <typename Part> Part* part(const PortMonitor& monitor, const char* name) {
+    return monitor.findChild<Part*>(QString::fromLatin1(name));
+}
+
 void feed(SimulatedBoard& board, const Words& words, std::uint64_t start = 0,
           std::uint64_t step = 0) {
     for (std::size_t i = 0; i < words.size(); ++i) {
@@ -29,10 +33,10 @@ private slots:
     void beforeAnyFrame() {
         SimulatedBoard board;
         PortMonitor monitor(board, "Code the chip holds");
-        QCOMPARE(monitor.codeLabel->text(), QStringLiteral("none yet"));
-        QCOMPARE(monitor.framesLabel->text(), QStringLiteral("0"));
-        QVERIFY(monitor.warningLabel->isHidden());
-        QVERIFY(monitor.diagram->wordPositions().empty());
+        QCOMPARE(part<QLabel>(monitor, "codeLabel")->text(), QStringLiteral("none yet"));
+        QCOMPARE(part<QLabel>(monitor, "framesLabel")->text(), QStringLiteral("0"));
+        QVERIFY(part<QLabel>(monitor, "warningLabel")->isHidden());
+        QVERIFY(part<TimingDiagram>(monitor, "diagram")->wordPositions().empty());
     }
 
     void itShowsWhatTheChipLatched_data() {
@@ -66,13 +70,13 @@ private slots:
         for (int bits : bitsPerFrame) {
             feed(board, frameFor(93, bits));
         }
-        QCOMPARE(monitor.codeLabel->text(), code);
-        QCOMPARE(monitor.codeBar->value(), code.toInt());
-        QCOMPARE(monitor.wordsLabel->text(), words);
-        QCOMPARE(monitor.framesLabel->text(), frames);
-        QCOMPARE(monitor.warningLabel->isHidden(), warning.isEmpty());
-        QVERIFY2(monitor.warningLabel->text().contains(warning),
-                 qPrintable(monitor.warningLabel->text()));
+        QCOMPARE(part<QLabel>(monitor, "codeLabel")->text(), code);
+        QCOMPARE(part<QProgressBar>(monitor, "codeBar")->value(), code.toInt());
+        QCOMPARE(part<QLabel>(monitor, "wordsLabel")->text(), words);
+        QCOMPARE(part<QLabel>(monitor, "framesLabel")->text(), frames);
+        QCOMPARE(part<QLabel>(monitor, "warningLabel")->isHidden(), warning.isEmpty());
+        QVERIFY2(part<QLabel>(monitor, "warningLabel")->text().contains(warning),
+                 qPrintable(part<QLabel>(monitor, "warningLabel")->text()));
     }
 
     void theDiagramPutsEachEdgeWhereItsWriteFell() {
@@ -85,7 +89,7 @@ private slots:
             board.drive(words[i], 1000 + 100 * i);
         }
         board.drive(words.back(), 1000 + 100 * 14 + 1500);
-        const std::vector<double> x = monitor.diagram->wordPositions();
+        const std::vector<double> x = part<TimingDiagram>(monitor, "diagram")->wordPositions();
         QCOMPARE(x.size(), std::size_t{16});
         const double step = x[1] - x[0];
         QVERIFY(step > 0);
@@ -93,7 +97,7 @@ private slots:
             QVERIFY(qAbs((x[i] - x[i - 1]) - step) < 0.01);
         }
         QVERIFY(qAbs((x[15] - x[14]) - 15 * step) < 0.1);
-        QVERIFY(x.back() < monitor.diagram->plotRect().right());
+        QVERIFY(x.back() < part<TimingDiagram>(monitor, "diagram")->plotRect().right());
     }
 
     void theDiagramDrawsTheThreeLines() {
@@ -101,12 +105,14 @@ private slots:
         PortMonitor monitor(board, "Code the chip holds");
         monitor.resize(600, 400);
         feed(board, frameFor(127), 0, 100);
-        const QImage shot = monitor.diagram->grab().toImage();
-        const QRect plot = monitor.diagram->plotRect();
+        const QImage shot = part<TimingDiagram>(monitor, "diagram")->grab().toImage();
+        const QRect plot = part<TimingDiagram>(monitor, "diagram")->plotRect();
         // In each third of the plot, a drawn trace crosses a column in the middle of the frame.
-        const int column =
-            qRound(monitor.diagram->wordPositions()[8] * shot.devicePixelRatio()) - 2;
-        const QColor base = monitor.diagram->palette().color(QPalette::Base);
+        const int column = qRound(part<TimingDiagram>(monitor, "diagram")->wordPositions()[8] *
+                                  shot.devicePixelRatio()) -
+                           2;
+        const QColor base =
+            part<TimingDiagram>(monitor, "diagram")->palette().color(QPalette::Base);
         for (int row = 0; row < 3; ++row) {
             bool drawn = false;
             for (int y = plot.top() + row * plot.height() / 3;
@@ -124,9 +130,9 @@ private slots:
         monitor.show();
         QVERIFY(QTest::qWaitForWindowExposed(&monitor));
         QTest::mouseClick(p.form->cmdFS, Qt::LeftButton);
-        QCOMPARE(monitor.codeLabel->text(), QStringLiteral("127"));
-        QCOMPARE(monitor.framesLabel->text(), QStringLiteral("2"));
-        QVERIFY(monitor.warningLabel->isHidden());
+        QCOMPARE(part<QLabel>(monitor, "codeLabel")->text(), QStringLiteral("127"));
+        QCOMPARE(part<QLabel>(monitor, "framesLabel")->text(), QStringLiteral("2"));
+        QVERIFY(part<QLabel>(monitor, "warningLabel")->isHidden());
         // The monitor changes nothing in the panel.
         QCOMPARE(p.form->txtDisplay1->text(), QStringLiteral("127"));
         QCOMPARE(p.codesSent(), (std::vector<int>{127, 127}));
@@ -143,7 +149,7 @@ private slots:
         QTimer::singleShot(10000, qApp, [] { QCoreApplication::exit(99); });
         QCOMPARE(QApplication::exec(), 0);
         QVERIFY(runningAfterMonitorClosed);
-        QCOMPARE(monitor.codeLabel->text(), QStringLiteral("0"));
+        QCOMPARE(part<QLabel>(monitor, "codeLabel")->text(), QStringLiteral("0"));
     }
 };
 

@@ -107,6 +107,14 @@ struct Reference {
         }
         return sum;
     }
+    // A preset: the bits to its code, the code scroll bar to it, then Run.
+    void preset(int presetCode) {
+        for (int i = 0; i < 7; ++i) {
+            setBit(i, (presetCode >> i) & 1);
+        }
+        setCode(presetCode);
+        run();
+    }
     void bitChanged() {
         for (int i = 0; i < 7; ++i) {
             texts[1 + i] = QString::number(bits[i]);
@@ -166,23 +174,13 @@ struct Reference {
             run();
             break;
         case Kind::Zero:
-            for (int i = 0; i < 7; ++i)
-                setBit(i, 0);
-            setCode(0);
-            run();
+            preset(0);
             break;
         case Kind::Mid:
-            setBit(6, 1);
-            for (int i = 0; i < 6; ++i)
-                setBit(i, 0);
-            setCode(64);
-            run();
+            preset(64);
             break;
         case Kind::Full:
-            for (int i = 0; i < 7; ++i)
-                setBit(i, 1);
-            setCode(127);
-            run();
+            preset(127);
             break;
         case Kind::Type:
             texts[a.target] += QString(QChar('a' + a.value)) + "7";
@@ -191,7 +189,7 @@ struct Reference {
     }
 };
 
-void Perform(PanelFixture& p, const Action& a) {
+void perform(PanelFixture& p, const Action& a) {
     Form1& f = *p.form;
     QLineEdit* boxes[9] = {f.txtDisplay1, f.txtBit[0], f.txtBit[1], f.txtBit[2],   f.txtBit[3],
                            f.txtBit[4],   f.txtBit[5], f.txtBit[6], f.txtSDA_Write};
@@ -283,7 +281,7 @@ std::optional<std::pair<std::size_t, std::string>> play(const std::vector<Action
     for (std::size_t i = 0; i < actions.size(); ++i) {
         const std::size_t framesBefore = r.frames.size();
         const std::size_t writesBefore = p.port->writes.size();
-        Perform(p, actions[i]);
+        perform(p, actions[i]);
         r.apply(actions[i]);
         if (auto why = Compare(p, r, framesBefore, writesBefore)) {
             return std::make_pair(i, *why);

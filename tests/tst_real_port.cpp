@@ -128,6 +128,15 @@ class RealPortTest : public QObject {
         return port;
     }
 
+    // A ppdev port on a procfs with one port at 0x378, over a kernel that fails
+    // the first call whose text starts with failOn.
+    std::shared_ptr<PpdevPort> failingPpdev(const FakeProcfs& procfs, const QString& failOn,
+                                            int error) {
+        kernel.failOn = failOn;
+        kernel.failErrno = error;
+        return ppdev(procfs);
+    }
+
 private slots:
     void init() { kernel = FakeKernel(); }
     void cleanup() { releasePortOutput(); }
@@ -239,9 +248,7 @@ private slots:
         QFETCH(QStringList, says);
         QFETCH(int, dataWrites);
         FakeProcfs procfs({"parport0=888"});
-        kernel.failOn = failOn;
-        kernel.failErrno = error;
-        auto port = ppdev(procfs);
+        failingPpdev(procfs, failOn, error);
         const QString failed = sent(0b0001000);
         for (const QString& part : says) {
             QVERIFY2(failed.contains(part), qPrintable(failed));
@@ -269,9 +276,7 @@ private slots:
         QFETCH(QString, failOn);
         QFETCH(QStringList, attempt);
         FakeProcfs procfs({"parport0=888"});
-        kernel.failOn = failOn;
-        kernel.failErrno = EIO;
-        auto port = ppdev(procfs);
+        auto port = failingPpdev(procfs, failOn, EIO);
         for (int tries = 0; tries < 2; ++tries) {
             QVERIFY_THROWS_EXCEPTION(PortError, port->write(0x378, 0x24));
         }

@@ -12,7 +12,7 @@
 
 namespace {
 
-int Px(int twips) {
+int px(int twips) {
     return qRound(twips / 15.0);
 }
 
@@ -102,7 +102,7 @@ private slots:
         QVERIFY(w->inherits(kind.toLatin1()));
         QCOMPARE(w->parentWidget(), p.form.get());
         QCOMPARE(w->geometry(),
-                 QRect(Px(twips.x()), Px(twips.y()), Px(twips.width()), Px(twips.height())));
+                 QRect(px(twips.x()), px(twips.y()), px(twips.width()), px(twips.height())));
         QCOMPARE(captionOf(w), caption);
         // A caption is whole: it fits the control in the font it is shown in.
         if (auto* label = qobject_cast<QLabel*>(w)) {
@@ -138,7 +138,7 @@ private slots:
         QFETCH(QPoint, twips);
         QFETCH(QString, shown);
         PanelFixture p;
-        QWidget* at = p.form->childAt(Px(twips.x()), Px(twips.y()));
+        QWidget* at = p.form->childAt(px(twips.x()), px(twips.y()));
         QVERIFY(at);
         QCOMPARE(at->objectName(), shown);
     }
@@ -227,7 +227,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(p.form.get()));
         const QImage shot = p.form->grab().toImage();
         const qreal scale = shot.devicePixelRatio();
-        const QPoint at(qRound(Px(twips.x()) * scale), qRound(Px(twips.y()) * scale));
+        const QPoint at(qRound(px(twips.x()) * scale), qRound(px(twips.y()) * scale));
         QCOMPARE(shot.pixelColor(at).rgb(), colour.rgb());
     }
 
