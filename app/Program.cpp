@@ -12,19 +12,13 @@
 
 #include <cstdio>
 #include <optional>
+#include <string>
+#include <vector>
 
 namespace {
 
-QStringList argumentList(int argc, char** argv) {
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i) {
-        arguments << QString::fromLocal8Bit(argv[i]);
-    }
-    return arguments;
-}
-
-void say(std::FILE* stream, const QString& text) {
-    std::fputs(text.toLocal8Bit().constData(), stream);
+void say(std::FILE* stream, const std::string& text) {
+    std::fputs(text.c_str(), stream);
     std::fflush(stream);
 }
 
@@ -63,7 +57,7 @@ int runProgram(int argc, char** argv, const ProgramHooks& hooks) {
 
     // The command line and the trace file are dealt with before any window
     // system is touched, so that misuse is told on a machine without a display.
-    const CommandLine line = readCommandLine(argumentList(argc, argv));
+    const CommandLine line = readCommandLine(std::vector<std::string>(argv, argv + argc));
     switch (line.outcome) {
     case CommandLine::Outcome::PrintAndExit:
         say(stdout, line.text);
@@ -81,8 +75,7 @@ int runProgram(int argc, char** argv, const ProgramHooks& hooks) {
         stack =
             buildPortStack(options, Program::Panel, hooks.makePort ? hooks.makePort() : nullptr);
     } catch (const TraceError& e) {
-        say(stderr,
-            QStringLiteral("zovrel-panel: %1\n").arg(printable(QString::fromLocal8Bit(e.what()))));
+        say(stderr, "zovrel-panel: " + printable(e.what()) + "\n");
         return misuseExitStatus;
     }
     stack.install();
@@ -114,8 +107,7 @@ int runProgram(int argc, char** argv, const ProgramHooks& hooks) {
         status = QApplication::exec();
     }
     if (const auto traceFailure = stack.finish()) {
-        say(stderr, QStringLiteral("zovrel-panel: %1\n")
-                        .arg(printable(QString::fromLocal8Bit(traceFailure->c_str()))));
+        say(stderr, "zovrel-panel: " + printable(*traceFailure) + "\n");
         if (status == 0) {
             status = failureExitStatus;
         }

@@ -16,7 +16,7 @@ void BM_FullScaleFromZero(benchmark::State& state) {
     usePortOutput(std::make_shared<NullPort>());
     Module1::Data_Byte = 0;
     bool failed = false;
-    Form1 form([&failed](const QString&) { failed = true; });
+    Form1 form([&failed](const std::exception&) { failed = true; });
     for (auto _ : state) {
         state.PauseTiming();
         form.cmdZS->click();

@@ -1,192 +1,263 @@
 #include "setup/CommandLine.h"
 
-#include <QCommandLineParser>
+#include <algorithm>
+#include <cstdint>
+#include <optional>
 
 namespace {
 
-bool isKnownPort(const QString& port) {
-    if (port == QLatin1String("auto") || port == QLatin1String("sim") ||
-        port == QLatin1String("direct")) {
+struct Option {
+    std::vector<std::string> names; // without dashes; the first is the one shown
+    std::string valueName;          // empty for a switch
+    std::string description;
+};
+
+bool isKnownPort(const std::string& port) {
+    if (port == "auto" || port == "sim" || port == "direct") {
         return true;
     }
-    return port.startsWith(QLatin1String("ppdev:/")) && port.size() > 7;
+    return port.rfind("ppdev:/", 0) == 0 && port.size() > 7;
 }
 
 // A code such as "-1" or "-.5" is an argument to refuse as a code, not an option.
-bool looksNumeric(const QString& argument) {
-    return argument == QLatin1String("-") ||
-           (argument.size() > 1 && (argument[1].isDigit() || argument[1] == u'.'));
+bool looksNumeric(const std::string& argument) {
+    return argument.size() > 1 &&
+           ((argument[1] >= '0' && argument[1] <= '9') || argument[1] == '.');
 }
 
-// The sender's codes go behind "--", so that "-1" is refused as a code and an
-// option's separate value ("--port sim") stays with its option.
-QStringList codesLast(const QStringList& arguments, const QStringList& takingValues) {
-    QStringList options{arguments.value(0)};
-    QStringList codes;
-    for (qsizetype i = 1; i < arguments.size(); ++i) {
-        const QString& argument = arguments[i];
-        if (argument == QLatin1String("--")) {
-            codes += arguments.mid(i + 1);
-            break;
-        }
-        if (!argument.startsWith(u'-') || looksNumeric(argument)) {
-            codes << argument;
-            continue;
-        }
-        options << argument;
-        const QString name = argument.mid(argument.startsWith(QLatin1String("--")) ? 2 : 1);
-        if (takingValues.contains(name) && i + 1 < arguments.size()) {
-            options << arguments[++i];
-        }
-    }
-    return options + QStringList{QStringLiteral("--")} + codes;
-}
-
-bool readInterval(const QString& text, int& milliseconds) {
-    if (text.isEmpty() || text.size() > 7) {
+bool readInterval(const std::string& text, int& milliseconds) {
+    if (text.empty() || text.size() > 7 ||
+        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
         return false;
     }
-    for (const QChar c : text) {
-        if (c < u'0' || c > u'9') {
-            return false;
-        }
-    }
-    milliseconds = text.toInt();
+    milliseconds = std::stoi(text);
     return milliseconds <= longestInterval;
+}
+
+// The next code point of UTF-8 text, or nothing for a byte that starts none.
+std::optional<std::uint32_t> nextCodePoint(std::string_view text, std::size_t& at) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(at);
+    const int length = lead < 0x80         ? 1
+                       : (lead >> 5) == 6  ? 2
+                       : (lead >> 4) == 14 ? 3
+                       : (lead >> 3) == 30 ? 4
+                                           : 0;
+    if (length == 0 || at + length > text.size()) {
+        ++at;
+        return std::nullopt;
+    }
+    std::uint32_t point = length == 1 ? lead : lead & (0x7F >> length);
+    for (int i = 1; i < length; ++i) {
+        if ((byte(at + i) & 0xC0) != 0x80) {
+            ++at;
+            return std::nullopt;
+        }
+        point = (point << 6) | (byte(at + i) & 0x3F);
+    }
+    at += length;
+    const std::uint32_t shortest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (point < shortest[length] || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF)) {
+        return std::nullopt;
+    }
+    return point;
+}
+
+// Control characters, and the invisible ones that reorder or hide text.
+bool isShown(std::uint32_t c) {
+    return !(c < 0x20 || (c >= 0x7F && c <= 0x9F) || (c >= 0x200B && c <= 0x200F) ||
+             (c >= 0x2028 && c <= 0x202E) || (c >= 0x2060 && c <= 0x206F) || c == 0xFEFF ||
+             (c >= 0xFFF9 && c <= 0xFFFB) || c == 0xFFFE || c == 0xFFFF);
+}
+
+std::string helpText(Program program, const std::vector<Option>& options) {
+    const bool panel = program == Program::Panel;
+    std::string text =
+        "Usage: " + programName(program) + (panel ? " [options]\n" : " [options] CODE...|-\n");
+    text += panel ? "Control panel for the Zovrel Rev B digital potentiometer board on the first "
+                    "parallel port (0x378).\n"
+                  : "Sends wiper codes (0 to 127) to the Zovrel Rev B board on the first parallel "
+                    "port (0x378), one frame each, in the order given.\n";
+    text += "\nOptions:\n";
+    for (const Option& option : options) {
+        std::string names;
+        for (const std::string& name : option.names) {
+            names +=
+                (names.empty() ? "" : ", ") + std::string(name.size() == 1 ? "-" : "--") + name;
+        }
+        if (!option.valueName.empty()) {
+            names += " <" + option.valueName + ">";
+        }
+        names.resize(std::max<std::size_t>(names.size() + 2, 18), ' ');
+        text += "  " + names + option.description + "\n";
+    }
+    if (!panel) {
+        text += "\nArguments:\n  CODE...|-         Codes 0 to 127, or - to read them from standard "
+                "input.\n";
+    }
+    return text;
 }
 
 } // namespace
 
-QString programName(Program program) {
-    return program == Program::Panel ? QStringLiteral("zovrel-panel")
-                                     : QStringLiteral("zovrel-send");
+std::string programName(Program program) {
+    return program == Program::Panel ? "zovrel-panel" : "zovrel-send";
 }
 
-QString printable(const QString& text) {
+std::string printable(std::string_view text) {
     constexpr int longest = 200;
-    QString shown;
-    for (const QChar c : text.left(longest)) {
-        shown += c.isPrint() ? c : QChar(u'?');
+    std::string shown;
+    int count = 0;
+    std::size_t at = 0;
+    while (at < text.size() && count < longest) {
+        const std::size_t from = at;
+        const auto point = nextCodePoint(text, at);
+        if (point && isShown(*point)) {
+            shown.append(text.substr(from, at - from));
+        } else {
+            shown += '?';
+        }
+        ++count;
     }
-    if (text.size() > longest) {
-        shown += QStringLiteral("...");
+    if (at < text.size()) {
+        shown += "...";
     }
     return shown;
 }
 
-CommandLine misuse(Program program, const QString& why) {
+CommandLine misuse(Program program, const std::string& why) {
     CommandLine line;
     line.outcome = CommandLine::Outcome::Misuse;
     line.exitStatus = misuseExitStatus;
-    line.text = QStringLiteral("%1: %2 (try --help)\n").arg(programName(program), printable(why));
+    line.text = programName(program) + ": " + printable(why) + " (try --help)\n";
     return line;
 }
 
-CommandLine readCommandLine(const QStringList& arguments, Program program) {
+CommandLine readCommandLine(const std::vector<std::string>& arguments, Program program) {
     const bool panel = program == Program::Panel;
-    QCommandLineParser parser;
-    parser.setApplicationDescription(
-        panel ? QStringLiteral("Control panel for the Zovrel Rev B digital potentiometer board on "
-                               "the first parallel port (0x378).")
-              : QStringLiteral("Sends wiper codes (0 to 127) to the Zovrel Rev B board on the "
-                               "first parallel port (0x378), one frame each, in the order given."));
-    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
-                                  QStringLiteral("Show this help and exit."));
-    const QCommandLineOption version(QStringLiteral("version"),
-                                     QStringLiteral("Show the program's version and exit."));
-    const QCommandLineOption port(
-        QStringLiteral("port"),
-        QStringLiteral("How to reach the board: auto (the parallel port at 0x378 through "
-                       "ppdev, the default), ppdev:/dev/parportN (that port, taken as 0x378), "
-                       "direct (I/O instructions; needs CAP_SYS_RAWIO) or sim (a simulated "
-                       "board that prints every frame it latches)."),
-        QStringLiteral("port"), QStringLiteral("auto"));
-    const QCommandLineOption trace(
-        QStringLiteral("trace"),
-        QStringLiteral("Record every word written to the port in <file>, a Value Change Dump of "
-                       "the data lines D0 to D7 (an existing file is replaced)."),
-        QStringLiteral("file"));
-    const QCommandLineOption monitor(
-        QStringLiteral("monitor"),
-        QStringLiteral("Show the port monitor, a window that follows every frame sent (always "
-                       "shown with --port=sim)."));
-    const QCommandLineOption interval(
-        QStringLiteral("interval"),
-        QStringLiteral("Wait <ms> milliseconds after each frame but the last (0 to 3600000)."),
-        QStringLiteral("ms"), QStringLiteral("0"));
-    parser.addOption(help);
-    parser.addOption(version);
-    parser.addOption(port);
-    parser.addOption(trace);
+    std::vector<Option> options = {
+        {{"h", "help"}, "", "Show this help and exit."},
+        {{"version"}, "", "Show the program's version and exit."},
+        {{"port"},
+         "port",
+         "How to reach the board: auto (the parallel port at 0x378 through ppdev, the default), "
+         "ppdev:/dev/parportN (that port, taken as 0x378), direct (I/O instructions; needs "
+         "CAP_SYS_RAWIO) or sim (a simulated board that prints every frame it latches)."},
+        {{"trace"},
+         "file",
+         "Record every word written to the port in <file>, a Value Change Dump of the data "
+         "lines D0 to D7 (an existing file is replaced)."},
+    };
     if (panel) {
-        parser.addOption(monitor);
+        options.push_back({{"monitor"},
+                           "",
+                           "Show the port monitor, a window that follows every "
+                           "frame sent (always shown with --port=sim)."});
     } else {
-        parser.addOption(interval);
-        parser.addPositionalArgument(
-            QStringLiteral("codes"),
-            QStringLiteral("Codes 0 to 127, or - to read them from standard input."),
-            QStringLiteral("CODE...|-"));
+        options.push_back({{"interval"},
+                           "ms",
+                           "Wait <ms> milliseconds after each frame but the "
+                           "last (0 to 3600000)."});
     }
 
-    const QStringList taken =
-        panel ? arguments
-              : codesLast(arguments, {QStringLiteral("port"), QStringLiteral("trace"),
-                                      QStringLiteral("interval")});
-    if (!parser.parse(taken)) {
-        return misuse(program, parser.errorText());
-    }
-    const QStringList positional = parser.positionalArguments();
-    if (panel && !positional.isEmpty()) {
-        return misuse(program,
-                      QStringLiteral("unexpected argument '%1'").arg(positional.constFirst()));
-    }
-    CommandLine line;
-    if (parser.isSet(help)) {
-        line.outcome = CommandLine::Outcome::PrintAndExit;
-        line.text =
-            parser.helpText().replace(QStringLiteral("<executable_name>"), programName(program));
-        return line;
-    }
-    if (parser.isSet(version)) {
-        line.outcome = CommandLine::Outcome::PrintAndExit;
-        line.text =
-            QStringLiteral("%1 %2\n").arg(programName(program), QStringLiteral(ZOVREL_VERSION));
-        return line;
-    }
-    for (const auto* once : {&port, &trace, panel ? &port : &interval}) {
-        if (parser.values(*once).size() > 1) {
-            return misuse(
-                program,
-                QStringLiteral("--%1 given more than once").arg(once->names().constFirst()));
+    // Each option's values in order; a switch counts as one empty value.
+    std::vector<std::vector<std::string>> values(options.size());
+    std::vector<std::string> positional;
+    for (std::size_t i = 1; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        if (argument == "--") {
+            positional.insert(positional.end(), arguments.begin() + long(i) + 1, arguments.end());
+            break;
+        }
+        if (argument.size() < 2 || argument[0] != '-' || (!panel && looksNumeric(argument))) {
+            positional.push_back(argument);
+            continue;
+        }
+        // "--name=value", "-name=value", "--name value"
+        const std::size_t dashes = argument[1] == '-' ? 2 : 1;
+        const std::size_t equals = argument.find('=');
+        const std::string typed = argument.substr(0, equals);
+        const std::string name = typed.substr(dashes);
+        const auto found = std::find_if(options.begin(), options.end(), [&name](const Option& o) {
+            return std::find(o.names.begin(), o.names.end(), name) != o.names.end();
+        });
+        if (found == options.end()) {
+            return misuse(program, "Unknown option '" + name + "'.");
+        }
+        auto& slot = values[std::size_t(found - options.begin())];
+        if (found->valueName.empty()) {
+            if (equals != std::string::npos) {
+                return misuse(program, "Unexpected value after '" + typed + "'.");
+            }
+            slot.emplace_back();
+        } else if (equals != std::string::npos) {
+            slot.push_back(argument.substr(equals + 1));
+        } else if (i + 1 < arguments.size()) {
+            slot.push_back(arguments[++i]);
+        } else {
+            return misuse(program, "Missing value after '" + typed + "'.");
         }
     }
-    line.options.trace = parser.value(trace);
-    if (parser.isSet(trace) && line.options.trace.isEmpty()) {
-        return misuse(program, QStringLiteral("--trace needs a file name"));
+    const auto given = [&](const char* name) -> const std::vector<std::string>& {
+        for (std::size_t k = 0; k < options.size(); ++k) {
+            if (options[k].names.back() == name) {
+                return values[k];
+            }
+        }
+        static const std::vector<std::string> none;
+        return none;
+    };
+
+    if (panel && !positional.empty()) {
+        return misuse(program, "unexpected argument '" + positional.front() + "'");
     }
-    line.options.port = parser.value(port);
-    if (!isKnownPort(line.options.port)) {
-        return misuse(program, QStringLiteral("unknown port '%1'; use auto, sim, direct or "
-                                              "ppdev:/dev/parportN")
-                                   .arg(line.options.port));
-    }
-    if (panel) {
-        line.options.monitor = parser.isSet(monitor);
+    CommandLine line;
+    if (!given("help").empty()) {
+        line.outcome = CommandLine::Outcome::PrintAndExit;
+        line.text = helpText(program, options);
         return line;
     }
-    if (!readInterval(parser.value(interval), line.options.intervalMs)) {
-        return misuse(program, QStringLiteral("--interval takes a whole number of milliseconds "
-                                              "from 0 to 3600000, not '%1'")
-                                   .arg(parser.value(interval)));
+    if (!given("version").empty()) {
+        line.outcome = CommandLine::Outcome::PrintAndExit;
+        line.text = programName(program) + " " ZOVREL_VERSION "\n";
+        return line;
     }
-    if (positional.isEmpty()) {
-        return misuse(program, QStringLiteral("no codes to send; usage: zovrel-send [options] "
-                                              "CODE... or zovrel-send [options] -"));
+    for (const char* once : {"port", "trace", "interval"}) {
+        if (given(once).size() > 1) {
+            return misuse(program, std::string("--") + once + " given more than once");
+        }
     }
-    if (positional.contains(QStringLiteral("-")) && positional.size() > 1) {
-        return misuse(program, QStringLiteral("'-' reads the codes from standard input and "
-                                              "takes no codes beside it"));
+    if (!given("trace").empty()) {
+        line.options.trace = given("trace").front();
+        if (line.options.trace.empty()) {
+            return misuse(program, "--trace needs a file name");
+        }
+    }
+    if (!given("port").empty()) {
+        line.options.port = given("port").front();
+    }
+    if (!isKnownPort(line.options.port)) {
+        return misuse(program, "unknown port '" + line.options.port +
+                                   "'; use auto, sim, direct or ppdev:/dev/parportN");
+    }
+    if (panel) {
+        line.options.monitor = !given("monitor").empty();
+        return line;
+    }
+    const std::string interval = given("interval").empty() ? "0" : given("interval").front();
+    if (!readInterval(interval, line.options.intervalMs)) {
+        return misuse(program, "--interval takes a whole number of milliseconds from 0 to "
+                               "3600000, not '" +
+                                   interval + "'");
+    }
+    if (positional.empty()) {
+        return misuse(program, "no codes to send; usage: zovrel-send [options] CODE... or "
+                               "zovrel-send [options] -");
+    }
+    if (positional.size() > 1 &&
+        std::find(positional.begin(), positional.end(), "-") != positional.end()) {
+        return misuse(program,
+                      "'-' reads the codes from standard input and takes no codes beside it");
     }
     line.options.codes = positional;
     return line;

@@ -1,19 +1,21 @@
 #pragma once
 
-#include <QString>
-#include <QStringList>
+#include <string>
+#include <string_view>
+#include <vector>
 
 // Which program reads the command line: both take --port and --trace alike,
 // the panel adds --monitor, the sender --interval and the codes to send.
 enum class Program { Panel, Sender };
 
-// What the command line asked for.
+// What the command line asked for. Texts are the argument's bytes as given,
+// so that a path names the very file the user typed.
 struct ProgramOptions {
-    QString port = QStringLiteral("auto"); // auto, sim, direct or ppdev:/dev/parportN
-    QString trace;                         // a file to record every word in, or empty
-    bool monitor = false;                  // show the port monitor (always on the simulated board)
-    int intervalMs = 0;                    // the sender's wait after each frame but the last
-    QStringList codes;                     // the sender's codes as typed, or "-" for standard input
+    std::string port = "auto";      // auto, sim, direct or ppdev:/dev/parportN
+    std::string trace;              // a file to record every word in, or empty
+    bool monitor = false;           // show the port monitor (always on the simulated board)
+    int intervalMs = 0;             // the sender's wait after each frame but the last
+    std::vector<std::string> codes; // the sender's codes as typed, or "-" for standard input
 };
 
 // The outcome of reading the command line: run, or leave at once with a text
@@ -22,7 +24,7 @@ struct CommandLine {
     enum class Outcome { Run, PrintAndExit, Misuse };
     Outcome outcome = Outcome::Run;
     ProgramOptions options;
-    QString text;
+    std::string text;
     int exitStatus = 0;
 };
 
@@ -30,14 +32,16 @@ inline constexpr int misuseExitStatus = 2;
 inline constexpr int longestInterval = 3'600'000;
 
 // The program's name as it introduces its messages: "zovrel-panel".
-QString programName(Program program);
+std::string programName(Program program);
 
 // Text from outside (an argument, a path) made fit for one line of a message:
-// cut short, control characters replaced.
-QString printable(const QString& text);
+// cut to 200 characters, control and invisible characters and bytes that are
+// not UTF-8 replaced with '?'.
+std::string printable(std::string_view text);
 
 // One line of misuse for standard error: "zovrel-send: why (try --help)".
-CommandLine misuse(Program program, const QString& why);
+CommandLine misuse(Program program, const std::string& why);
 
 // arguments[0] is the program's name, as in argv.
-CommandLine readCommandLine(const QStringList& arguments, Program program = Program::Panel);
+CommandLine readCommandLine(const std::vector<std::string>& arguments,
+                            Program program = Program::Panel);

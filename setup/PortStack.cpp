@@ -5,19 +5,17 @@
 #include "port/NTPort.h"
 #include "port/TappedPort.h"
 
-#include <QFile>
-
 #include <cstdio>
 
 namespace {
 
-std::shared_ptr<PortOutput> realPort(const QString& port) {
-    if (port == QLatin1String("direct")) {
+std::shared_ptr<PortOutput> realPort(const std::string& port) {
+    if (port == "direct") {
         return std::make_shared<DirectIoPort>();
     }
     PpdevPort::Settings settings;
-    if (port.startsWith(QLatin1String("ppdev:"))) {
-        settings.device = std::filesystem::path(QFile::encodeName(port.mid(6)).toStdString());
+    if (port.rfind("ppdev:", 0) == 0) {
+        settings.device = std::filesystem::path(port.substr(6));
     }
     return std::make_shared<PpdevPort>(std::move(settings));
 }
@@ -27,13 +25,12 @@ std::shared_ptr<PortOutput> realPort(const QString& port) {
 PortStack buildPortStack(const ProgramOptions& options, Program program,
                          std::shared_ptr<PortOutput> replacement) {
     PortStack stack;
-    if (!options.trace.isEmpty()) {
-        stack.trace = VcdTrace::create(QFile::encodeName(options.trace).toStdString(),
-                                       programName(program).toStdString() + " " ZOVREL_VERSION);
+    if (!options.trace.empty()) {
+        stack.trace = VcdTrace::create(options.trace, programName(program) + " " ZOVREL_VERSION);
     }
     if (replacement) {
         stack.output = std::move(replacement);
-    } else if (options.port == QLatin1String("sim")) {
+    } else if (options.port == "sim") {
         stack.board = std::make_shared<SimulatedBoard>();
         stack.simulated = true;
         stack.output = stack.board;

@@ -1,8 +1,8 @@
 #pragma once
 
 // What both programs share: the command line (CommandLine.h), the port stack
-// built from it (this file) and the wording of failures (FailureText.h). Qt
-// Core at most; no window.
+// built from it (this file) and the wording of failures (FailureText.h). No Qt,
+// so that the sender starts as fast as a plain program.
 
 #include "setup/CommandLine.h"
 #include "watch/SimulatedBoard.h"

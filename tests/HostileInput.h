@@ -1,5 +1,7 @@
 #pragma once
 
+#include "setup/CommandLine.h"
+
 #include <QStringList>
 
 #include <random>
@@ -50,4 +52,13 @@ inline QStringList hostileArguments(std::mt19937& random) {
         }
     }
     return arguments;
+}
+
+// Reads a command line given as text, as the program gets it from argv.
+inline CommandLine readArguments(const QStringList& arguments, Program program = Program::Panel) {
+    std::vector<std::string> bytes;
+    for (const QString& argument : arguments) {
+        bytes.push_back(argument.toStdString());
+    }
+    return readCommandLine(bytes, program);
 }

@@ -16,7 +16,7 @@ declare -A allowed=(
     [app]="model port hardware watch setup panel app"
     [send]="model port hardware watch setup send"
 )
-qt_free="model port hardware watch"
+qt_free="model port hardware watch setup send"
 
 bad=0
 for room in "${!allowed[@]}"; do

@@ -9,7 +9,7 @@ stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 DESTDIR="$stage" cmake --install "$build" --prefix /usr >/dev/null
 
-for file in bin/zovrel-panel share/applications/zovrel-panel.desktop \
+for file in bin/zovrel-panel bin/zovrel-send share/man/man1/zovrel-send.1 share/applications/zovrel-panel.desktop \
     share/icons/hicolor/scalable/apps/zovrel-panel.svg share/man/man1/zovrel-panel.1 \
     share/doc/zovrel-panel/README.md; do
     [[ -f "$stage/usr/$file" ]] || { echo "FAIL: missing $file"; exit 1; }
@@ -24,16 +24,19 @@ grep -q '^Exec=zovrel-panel$' "$stage/usr/share/applications/zovrel-panel.deskto
 grep -q '^Icon=zovrel-panel$' "$stage/usr/share/applications/zovrel-panel.desktop"
 grep -q '<svg' "$stage/usr/share/icons/hicolor/scalable/apps/zovrel-panel.svg"
 
-man=$stage/usr/share/man/man1/zovrel-panel.1
-warnings=$(groff -man -Tutf8 -ww -z "$man" 2>&1)
-[[ -z "$warnings" ]] || { echo "FAIL: the man page renders with warnings: $warnings"; exit 1; }
-version=$("$stage/usr/bin/zovrel-panel" --version)
-grep -q "zovrel-panel ${version#zovrel-panel }" "$man" || { echo "FAIL: man page is not for $version"; exit 1; }
-# Every option the program offers is in the man page.
-for option in $("$stage/usr/bin/zovrel-panel" --help | grep -o -- '--[a-z]*' | sort -u); do
-    grep -q -- "\\\\-\\\\-${option#--}" "$man" || { echo "FAIL: the man page lacks $option"; exit 1; }
+for program in zovrel-panel zovrel-send; do
+    man=$stage/usr/share/man/man1/$program.1
+    warnings=$(groff -man -Tutf8 -ww -z "$man" 2>&1)
+    [[ -z "$warnings" ]] || { echo "FAIL: $program.1 renders with warnings: $warnings"; exit 1; }
+    version=$("$stage/usr/bin/$program" --version)
+    grep -q "$program ${version#$program }" "$man" || { echo "FAIL: $program.1 is not for $version"; exit 1; }
+    # Every option the program offers is in its man page.
+    for option in $("$stage/usr/bin/$program" --help | grep -o -- '--[a-z]*' | sort -u); do
+        grep -q -- "\\\\-\\\\-${option#--}" "$man" || { echo "FAIL: $program.1 lacks $option"; exit 1; }
+    done
+    for section in "EXIT STATUS" PERMISSIONS; do
+        grep -q "^\.SH $section" "$man" || { echo "FAIL: $program.1 lacks $section"; exit 1; }
+    done
 done
-for section in "EXIT STATUS" PERMISSIONS FILES; do
-    grep -q "^\.SH $section" "$man" || { echo "FAIL: the man page lacks $section"; exit 1; }
-done
+grep -q '^\.SH FILES' "$stage/usr/share/man/man1/zovrel-panel.1" || { echo "FAIL: the man page lacks FILES"; exit 1; }
 echo "PASS: the install holds the program, desktop entry, icon, man page and README"

@@ -47,12 +47,13 @@ private slots:
         QFETCH(QString, port);
         QFETCH(QString, textHas);
         arguments.prepend(QStringLiteral("zovrel-panel"));
-        const CommandLine line = readCommandLine(arguments);
+        const CommandLine line = readArguments(arguments);
+        const QString text = QString::fromStdString(line.text);
         QCOMPARE(line.outcome, outcome);
-        QVERIFY2(line.text.contains(textHas), qPrintable(line.text));
+        QVERIFY2(text.contains(textHas), qPrintable(text));
         switch (outcome) {
         case Outcome::Run:
-            QCOMPARE(line.options.port, port);
+            QCOMPARE(QString::fromStdString(line.options.port), port);
             break;
         case Outcome::PrintAndExit:
             QCOMPARE(line.exitStatus, 0);
@@ -60,9 +61,9 @@ private slots:
         case Outcome::Misuse:
             QCOMPARE(line.exitStatus, 2);
             // One line of standard error, however odd the input.
-            QCOMPARE(line.text.count(QLatin1Char('\n')), 1);
-            QVERIFY(line.text.endsWith(QLatin1Char('\n')));
-            QVERIFY(line.text.size() < 400);
+            QCOMPARE(text.count(QLatin1Char('\n')), 1);
+            QVERIFY(text.endsWith(QLatin1Char('\n')));
+            QVERIFY(text.size() < 400);
             break;
         }
     }
@@ -73,21 +74,23 @@ private slots:
             QStringList arguments = hostileArguments(random);
             const QString shown = arguments.join(' ').left(80);
             arguments.prepend(QStringLiteral("zovrel-panel"));
-            const CommandLine line = readCommandLine(arguments);
+            const CommandLine line = readArguments(arguments);
+            const QString text = QString::fromStdString(line.text);
+            const QString port = QString::fromStdString(line.options.port);
             switch (line.outcome) {
             case Outcome::Misuse:
                 QCOMPARE(line.exitStatus, 2);
-                QVERIFY2(line.text.count('\n') == 1 && line.text.endsWith('\n'), qPrintable(shown));
-                QVERIFY2(line.text.size() < 600, qPrintable(shown));
-                for (const QChar c : line.text.chopped(1)) {
+                QVERIFY2(text.count('\n') == 1 && text.endsWith('\n'), qPrintable(shown));
+                QVERIFY2(text.size() < 600, qPrintable(shown));
+                for (const QChar c : text.chopped(1)) {
                     QVERIFY2(c.isPrint(), qPrintable(shown));
                 }
                 break;
             case Outcome::Run:
-                QVERIFY2(QStringList({"auto", "sim", "direct"}).contains(line.options.port) ||
-                             line.options.port.startsWith("ppdev:/"),
+                QVERIFY2(QStringList({"auto", "sim", "direct"}).contains(port) ||
+                             port.startsWith("ppdev:/"),
                          qPrintable(shown));
-                QVERIFY2(!arguments.contains("--trace=") || !line.options.trace.isEmpty(),
+                QVERIFY2(!arguments.contains("--trace=") || !line.options.trace.empty(),
                          qPrintable(shown));
                 break;
             case Outcome::PrintAndExit:
@@ -117,7 +120,7 @@ private slots:
         QFETCH(QString, kind);
         QFETCH(bool, watched);
         ProgramOptions options;
-        options.port = port;
+        options.port = port.toStdString();
         options.monitor = monitor;
         auto replacement = kind == "test" ? std::make_shared<RecorderPort>() : nullptr;
         const PortStack stack = buildPortStack(options, Program::Panel, replacement);

@@ -37,7 +37,7 @@ private slots:
         while (tried < 40) {
             const QStringList arguments = hostileArguments(random);
             // lines that would open the panel are not for this test.
-            if (readCommandLine(QStringList{"zovrel-panel"} + arguments).outcome ==
+            if (readArguments(QStringList{"zovrel-panel"} + arguments).outcome ==
                 CommandLine::Outcome::Run) {
                 continue;
             }

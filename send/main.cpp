@@ -1,0 +1,5 @@
+#include "send/Sender.h"
+
+int main(int argc, char** argv) {
+    return runSender(argc, argv);
+}
