@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Fails when a room includes from a room above it, or when a room that must
 # stay free of Qt includes a Qt header. The arrows point one way:
-#   model <- port <- hardware, watch <- setup <- app;  port, watch <- panel <- app
+#   model <- port <- hardware, watch <- setup <- app, send;  port, watch <- panel <- app
 #   include_arrows.sh SOURCE_DIR
 set -euo pipefail
 cd "$1"
