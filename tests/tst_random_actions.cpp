@@ -291,7 +291,7 @@ std::optional<std::pair<std::size_t, std::string>> play(const std::vector<Action
 }
 
 // Removes every action it can while the sequence still fails.
-std::vector<Action> Shrink(std::vector<Action> actions) {
+std::vector<Action> shrink(std::vector<Action> actions) {
     for (std::size_t chunk = actions.size() / 2; chunk >= 1; chunk /= 2) {
         for (std::size_t start = 0; start + chunk <= actions.size();) {
             std::vector<Action> fewer(actions.begin(), actions.begin() + start);
@@ -313,12 +313,22 @@ class RandomActionsTest : public QObject {
 
 private slots:
     void randomActionsMatchTheReference() {
-        const std::uint32_t seed = qEnvironmentVariableIsSet("ZOVREL_SEED")
-                                       ? std::uint32_t(qEnvironmentVariableIntValue("ZOVREL_SEED"))
-                                       : 20261208u;
-        const int count = qEnvironmentVariableIsSet("ZOVREL_ACTIONS")
-                              ? qEnvironmentVariableIntValue("ZOVREL_ACTIONS")
-                              : 10000;
+        // A setting that cannot be read is an error, never a run of nothing.
+        const auto setting = [](const char* name, qlonglong fallback, qlonglong low,
+                                qlonglong high) -> std::optional<qlonglong> {
+            if (!qEnvironmentVariableIsSet(name)) {
+                return fallback;
+            }
+            bool ok = false;
+            const qlonglong value = qEnvironmentVariable(name).toLongLong(&ok);
+            return ok && value >= low && value <= high ? std::optional(value) : std::nullopt;
+        };
+        const auto seedSetting = setting("ZOVREL_SEED", 20261208, 0, 0xFFFFFFFF);
+        const auto countSetting = setting("ZOVREL_ACTIONS", 10000, 1, 10'000'000);
+        QVERIFY2(seedSetting, "ZOVREL_SEED must be a whole number from 0 to 4294967295");
+        QVERIFY2(countSetting, "ZOVREL_ACTIONS must be a whole number from 1 to 10000000");
+        const auto seed = std::uint32_t(*seedSetting);
+        const int count = int(*countSetting);
         qInfo("seed %u, %d actions (ZOVREL_SEED and ZOVREL_ACTIONS change them)", seed, count);
         std::vector<Action> actions = generate(seed, count);
         const auto failed = play(actions);
@@ -326,7 +336,7 @@ private slots:
             return;
         }
         actions.resize(failed->first + 1);
-        const std::vector<Action> shortest = Shrink(actions);
+        const std::vector<Action> shortest = shrink(actions);
         std::string report = "seed " + std::to_string(seed) + ": action " +
                              std::to_string(failed->first) + " failed: " + failed->second +
                              "\nshortest failing sequence:";
