@@ -166,9 +166,10 @@ void Form1::createControls() {
     txtDisplay1 = makeTextBox(this, QStringLiteral("txtDisplay1"), {840, 360, 555, 396});
     txtDisplay1->setAlignment(Qt::AlignCenter);
     setColour(txtDisplay1, QPalette::Text, QColor(0xFF0000));
-    // The system's window-frame colour: the platform palette's darkest frame
-    // colour, Shadow, stands in for it (black on most desktops).
-    setColour(txtDisplay1, QPalette::Base, QApplication::palette().color(QPalette::Shadow));
+    // The system's window-frame colour is black on the classic desktop the
+    // window was drawn for; a palette's frame shades can be mid-grey, which
+    // leaves the red code nearly unreadable.
+    setColour(txtDisplay1, QPalette::Base, QColor(Qt::black));
     vsbInputCode1 =
         makeScrollBar(this, QStringLiteral("vsbInputCode1"), {840, 720, 495, 1815}, 127);
     cmdZS = makeButton(this, QStringLiteral("cmdZS"), QStringLiteral("Zero Scale"),

@@ -30,7 +30,7 @@ public:
 
     int open(const char* path, int flags) override {
         const bool asAsked = flags == (O_RDWR | O_CLOEXEC);
-        return Log(QStringLiteral("open %1%2").arg(path, asAsked ? "" : " with other flags"), 3);
+        return log(QStringLiteral("open %1%2").arg(path, asAsked ? "" : " with other flags"), 3);
     }
     int ioctl(int fd, unsigned long request, void* argument) override {
         QString text = fd == 3 ? QString() : QStringLiteral("(bad fd) ");
@@ -52,20 +52,20 @@ public:
             text += QStringLiteral("ioctl %1").arg(request);
             break;
         }
-        return Log(text, 0);
+        return log(text, 0);
     }
-    int close(int fd) override { return Log(QStringLiteral("close %1").arg(fd), 0); }
+    int close(int fd) override { return log(QStringLiteral("close %1").arg(fd), 0); }
     int ioperm(unsigned long from, unsigned long count, int on) override {
-        return Log(QStringLiteral("ioperm %1 %2 %3").arg(from, 0, 16).arg(count).arg(on), 0);
+        return log(QStringLiteral("ioperm %1 %2 %3").arg(from, 0, 16).arg(count).arg(on), 0);
     }
     void outb(unsigned char value, unsigned short port) override {
-        Log(QStringLiteral("outb %1 %2").arg(value, 2, 16, QLatin1Char('0')).arg(port, 0, 16), 0);
+        log(QStringLiteral("outb %1 %2").arg(value, 2, 16, QLatin1Char('0')).arg(port, 0, 16), 0);
     }
 
     QStringList dataWrites() const { return calls.filter(QRegularExpression("^(PPWDATA|outb)")); }
 
 private:
-    int Log(const QString& text, int result) {
+    int log(const QString& text, int result) {
         calls << text;
         if (!failOn.isEmpty() && text.startsWith(failOn)) {
             errno = failErrno;
@@ -84,14 +84,14 @@ public:
             const QStringList parts = port.split(QRegularExpression("[=:]"));
             const QString folder = dir.filePath(parts[0]);
             QDir().mkpath(folder + "/devices");
-            Write(folder + "/base-addr", parts[1] + "\t1912\n");
-            Write(folder + "/devices/active", (parts.size() > 2 ? parts[2] : "none") + "\n");
+            writeFile(folder + "/base-addr", parts[1] + "\t1912\n");
+            writeFile(folder + "/devices/active", (parts.size() > 2 ? parts[2] : "none") + "\n");
         }
     }
     std::filesystem::path root() const { return dir.path().toStdString(); }
 
 private:
-    static void Write(const QString& path, const QString& text) {
+    static void writeFile(const QString& path, const QString& text) {
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(text.toUtf8());

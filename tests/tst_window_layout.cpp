@@ -16,7 +16,7 @@ int px(int twips) {
     return qRound(twips / 15.0);
 }
 
-QWidget* Control(Form1& form, const QString& name) {
+QWidget* control(Form1& form, const QString& name) {
     return form.findChild<QWidget*>(name, Qt::FindDirectChildrenOnly);
 }
 
@@ -97,7 +97,7 @@ private slots:
         QFETCH(QString, caption);
         QFETCH(QRect, twips);
         PanelFixture p;
-        QWidget* w = Control(*p.form, name);
+        QWidget* w = control(*p.form, name);
         QVERIFY2(w, qPrintable(name));
         QVERIFY(w->inherits(kind.toLatin1()));
         QCOMPARE(w->parentWidget(), p.form.get());
@@ -162,7 +162,7 @@ private slots:
         QFETCH(bool, bold);
         QFETCH(QColor, text);
         PanelFixture p;
-        QWidget* w = Control(*p.form, name);
+        QWidget* w = control(*p.form, name);
         QCOMPARE(w->font().pointSizeF(), points);
         QCOMPARE(w->font().bold(), bold);
         QVERIFY(w->font().families().contains(QStringLiteral("MS Sans Serif")));
@@ -194,7 +194,7 @@ private slots:
         QFETCH(QString, name);
         QFETCH(int, lines);
         PanelFixture p;
-        auto* button = qobject_cast<ColourButton*>(Control(*p.form, name));
+        auto* button = qobject_cast<ColourButton*>(control(*p.form, name));
         QVERIFY(button);
         const QRect area = button->captionRect();
         const QFontMetrics metrics(button->font());
@@ -218,6 +218,8 @@ private slots:
         QTest::newRow("Full Scale") << QPoint(1390, 3070) << QColor(0xC0FFC0);
         QTest::newRow("Run") << QPoint(5350, 3070) << QColor(0x80FF80);
         QTest::newRow("Exit") << QPoint(7030, 3070) << QColor(0xFF8080);
+        // Red on the window-frame colour of a classic desktop, black: readable.
+        QTest::newRow("code display field") << QPoint(900, 560) << QColor(Qt::black);
     }
     void coloursOnScreen() {
         QFETCH(QPoint, twips);
