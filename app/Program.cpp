@@ -75,7 +75,7 @@ int runProgram(int argc, char** argv, const ProgramHooks& hooks) {
         stack =
             buildPortStack(options, Program::Panel, hooks.makePort ? hooks.makePort() : nullptr);
     } catch (const TraceError& e) {
-        say(stderr, "zovrel-panel: " + printable(e.what()) + "\n");
+        say(stderr, "zovrel-panel: " + std::string(e.what()) + "\n");
         return misuseExitStatus;
     }
     stack.install();
@@ -107,7 +107,7 @@ int runProgram(int argc, char** argv, const ProgramHooks& hooks) {
         status = QApplication::exec();
     }
     if (const auto traceFailure = stack.finish()) {
-        say(stderr, "zovrel-panel: " + printable(*traceFailure) + "\n");
+        say(stderr, "zovrel-panel: " + *traceFailure + "\n");
         if (status == 0) {
             status = failureExitStatus;
         }

@@ -56,7 +56,8 @@ void PpdevPort::checkNotHeld(const std::string& parportName) const {
     }
     // Claiming a port another driver holds would wait until that driver lets
     // go, with the program frozen meanwhile.
-    throw PortError(device_.string() + " is held by another driver, '" + *active + "'.",
+    throw PortError(printable(device_.string()) + " is held by another driver, '" +
+                        printable(*active) + "'.",
                     PortError::Remedy::FreeThePort);
 }
 
@@ -94,7 +95,7 @@ void PpdevPort::put(std::uint16_t address, std::uint16_t word) {
 }
 
 void PpdevPort::failOpen(int error) const {
-    const std::string device = device_.string();
+    const std::string device = printable(device_.string());
     switch (error) {
     case EACCES:
     case EPERM:
@@ -113,7 +114,7 @@ void PpdevPort::failOpen(int error) const {
 }
 
 void PpdevPort::failIoctl(const char* what, int error) const {
-    const std::string device = device_.string();
+    const std::string device = printable(device_.string());
     if (error == ENOTTY) {
         throw PortError(device + " is not a parallel port (ENOTTY). USB printer adapters cannot "
                                  "drive the data lines: use a motherboard port or a PCI or PCIe "

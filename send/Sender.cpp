@@ -126,9 +126,8 @@ public:
         try {
             Read_Write_Bits_to_Parallel_Port();
         } catch (const std::exception& e) {
-            say("zovrel-send: frame " + std::to_string(sent_ + 1) +
-                " failed: " + printable(failureText(e, Program::Sender)) + " (" + frames(sent_) +
-                " sent whole)\n");
+            say("zovrel-send: frame " + std::to_string(sent_ + 1) + " failed: " +
+                failureText(e, Program::Sender) + " (" + frames(sent_) + " sent whole)\n");
             status_ = 1;
             return false;
         }
@@ -184,7 +183,7 @@ int runSender(int argc, char** argv, std::shared_ptr<PortOutput> replacement) {
     try {
         stack = buildPortStack(options, Program::Sender, std::move(replacement));
     } catch (const TraceError& e) {
-        say("zovrel-send: " + printable(e.what()) + "\n");
+        say("zovrel-send: " + std::string(e.what()) + "\n");
         return misuseExitStatus;
     }
     stack.install();
@@ -229,7 +228,7 @@ int runSender(int argc, char** argv, std::shared_ptr<PortOutput> replacement) {
 
     int status = run.status();
     if (const auto traceFailure = stack.finish()) {
-        say("zovrel-send: " + printable(*traceFailure) + "\n");
+        say("zovrel-send: " + *traceFailure + "\n");
         if (status == 0) {
             status = 1;
         }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "port/PortFault.h"
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,11 +35,6 @@ inline constexpr int longestInterval = 3'600'000;
 
 // The program's name as it introduces its messages: "zovrel-panel".
 std::string programName(Program program);
-
-// Text from outside (an argument, a path) made fit for one line of a message:
-// cut to 200 characters, control and invisible characters and bytes that are
-// not UTF-8 replaced with '?'.
-std::string printable(std::string_view text);
 
 // One line of misuse for standard error: "zovrel-send: why (try --help)".
 CommandLine misuse(Program program, const std::string& why);

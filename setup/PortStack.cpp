@@ -47,6 +47,12 @@ PortStack buildPortStack(const ProgramOptions& options, Program program,
     if (VcdTrace* trace = stack.trace.get()) {
         tapped->addTap([trace](std::uint16_t, std::uint16_t word) { trace->record(word); });
     }
+    if (stack.simulated) {
+        // The frame log and the monitor come after the trace has stamped the word.
+        stack.board->deferListeners();
+        tapped->addTap(
+            [board = stack.board](std::uint16_t, std::uint16_t) { board->deliverLatched(); });
+    }
     if (shadow) {
         // A chip of our own, fed with every word that reached the real port,
         // tells the monitor what the real chip received.

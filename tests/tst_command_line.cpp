@@ -3,10 +3,16 @@
 
 #include "hardware/DirectIoPort.h"
 #include "hardware/PpdevPort.h"
+#include "model/Module1.h"
+#include "port/FrameWriter.h"
 #include "port/TappedPort.h"
 #include "setup/PortStack.h"
 
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
 using Outcome = CommandLine::Outcome;
 Q_DECLARE_METATYPE(CommandLine::Outcome)
@@ -133,6 +139,31 @@ private slots:
         QCOMPARE(stack.output == replacement, kind == "test");
         QCOMPARE(stack.simulated, kind == "sim");
         QCOMPARE(bool(stack.board), watched);
+    }
+
+    // A word is stamped when it reaches the port; the frame log and the
+    // monitor, however slow, come after.
+    void theTraceStampsEachWordBeforeTheFrameIsShown() {
+        QTemporaryDir dir;
+        ProgramOptions options;
+        options.port = "sim";
+        options.trace = dir.filePath("stamps.vcd").toStdString();
+        PortStack stack = buildPortStack(options, Program::Sender);
+        stack.board->onFrameLatched([](const LatchedFrame&) { QThread::msleep(200); });
+        stack.install();
+        Module1::Data_Byte = 5;
+        Read_Write_Bits_to_Parallel_Port();
+        QVERIFY(!stack.finish());
+        QFile file(dir.filePath("stamps.vcd"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const auto stamps = QRegularExpression("\\n#(\\d+)\\n").globalMatch(file.readAll());
+        QList<qint64> times;
+        for (auto m = stamps; m.hasNext();) {
+            times << m.next().captured(1).toLongLong();
+        }
+        QCOMPARE(times.size(), 17); // sixteen words and the closing stamp
+        QVERIFY2(times[15] - times[14] < 100'000'000,
+                 qPrintable(QString::number(times[15] - times[14])));
     }
 };
 

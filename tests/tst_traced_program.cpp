@@ -1,10 +1,14 @@
 #include "ChildProcess.h"
 
+#include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <csignal>
 
@@ -118,13 +122,19 @@ private slots:
         QCOMPARE(vcd.count(QRegularExpression("\\$var wire 1 \\S+ D[0-7] \\$end")), 8);
     }
 
+    // SIGKILL cannot be handled: the frames written before it are in the file
+    // all the same, without the closing timestamp.
     void aSignalEndsTheRunWithTheTraceWhole_data() {
         QTest::addColumn<int>("signal");
-        QTest::newRow("SIGTERM") << int(SIGTERM);
-        QTest::newRow("SIGINT") << int(SIGINT);
+        QTest::addColumn<int>("stampCount");
+        QTest::newRow("SIGTERM") << int(SIGTERM) << 33;
+        QTest::newRow("SIGINT") << int(SIGINT) << 33;
+        QTest::newRow("SIGHUP, the terminal closed") << int(SIGHUP) << 33;
+        QTest::newRow("SIGKILL") << int(SIGKILL) << 32;
     }
     void aSignalEndsTheRunWithTheTraceWhole() {
         QFETCH(int, signal);
+        QFETCH(int, stampCount);
         NEED_TOOL("sigrok-cli");
         const QString trace = dir.filePath("signal.vcd");
         QProcess panel;
@@ -134,10 +144,55 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT((out += panel.readAllStandardOutput()).contains("frame 2"), 20000);
         ::kill(pid_t(panel.processId()), signal);
         QVERIFY(panel.waitForFinished(20000));
-        QCOMPARE(panel.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(panel.exitCode(), 128 + signal);
+        if (signal != SIGKILL) {
+            QCOMPARE(panel.exitStatus(), QProcess::NormalExit);
+            QCOMPARE(panel.exitCode(), 128 + signal);
+        }
         QCOMPARE(decoded(trace), (Codes{127, 127}));
-        QCOMPARE(stamps(trace), 33);
+        QCOMPARE(stamps(trace), stampCount);
+    }
+
+    // A trace that fills its disk is one failure, told once with its cause.
+    void aFullDiskIsToldOnceWithItsCause() {
+        const QString trace = dir.filePath("full.vcd");
+        QProcess panel;
+        panel.setProcessEnvironment(testEnvironment("full,zero,full,zero,full,exit"));
+        panel.setChildProcessModifier([] {
+            std::signal(SIGXFSZ, SIG_IGN);
+            const rlimit small{1200, 1200};
+            setrlimit(RLIMIT_FSIZE, &small);
+        });
+        panel.start(QStringLiteral(SCRIPTED_PROGRAM), {"--port=sim", "--trace=" + trace});
+        QVERIFY(panel.waitForFinished(20000));
+        QCOMPARE(panel.exitCode(), 1);
+        const QString err = QString::fromLocal8Bit(panel.readAllStandardError());
+        QCOMPARE(err.count("zovrel-panel: "), 1);
+        QVERIFY2(err.contains("could not be written: File too large (EFBIG)"), qPrintable(err));
+    }
+
+    // User text in a message is cleaned and cut short; a path is taken byte for byte.
+    void pathsAreTakenAsTypedAndShownCleaned() {
+        const QString device = "/dev/\x1b[2J\n" + QString(5000, u'p');
+        const Finished f =
+            runChild(SCRIPTED_PROGRAM, {"--port=ppdev:" + device}, testEnvironment("run,exit"));
+        QCOMPARE(f.status, 1);
+        const QStringList said = f.err.split('\n').filter(QRegularExpression("^zovrel-panel: "));
+        QCOMPARE(said.size(), 1);
+        QVERIFY2(said[0].size() < 600 && said[0].contains("/dev/?[2J?ppp"),
+                 qPrintable(said[0].left(300)));
+        QVERIFY(!said[0].contains(QRegularExpression("[\\x00-\\x1f]")));
+
+        const QByteArray name = QFile::encodeName(dir.path()) + "/tr\xff\xfe.vcd";
+        QProcess shell;
+        shell.setProcessEnvironment(testEnvironment("run,exit"));
+        shell.start("/bin/sh",
+                    {"-c",
+                     "exec \"$0\" --port=sim --trace=\"$(printf '%s/tr\\377\\376.vcd' \"$1\")\"",
+                     SCRIPTED_PROGRAM, dir.path()});
+        QVERIFY(shell.waitForFinished(20000));
+        QCOMPARE(shell.exitCode(), 0);
+        QVERIFY(::access(name.constData(), F_OK) == 0);
+        ::unlink(name.constData());
     }
 
     // Every write of a frame in turn, and two in the second frame of Full Scale.

@@ -3,6 +3,7 @@
 #include "port/PortFault.h"
 #include "port/PortWords.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include <utility>
@@ -68,7 +69,21 @@ void SimulatedBoard::drive(std::uint16_t word, std::uint64_t timeNs) {
         history_.pop_front();
     }
     history_.push_back(std::move(frame));
+    if (deferred_) {
+        ++undelivered_;
+        return;
+    }
     for (const auto& listener : listeners_) {
         listener(history_.back());
+    }
+}
+
+void SimulatedBoard::deliverLatched() {
+    const std::size_t count = std::min(undelivered_, history_.size());
+    undelivered_ = 0;
+    for (std::size_t i = history_.size() - count; i < history_.size(); ++i) {
+        for (const auto& listener : listeners_) {
+            listener(history_[i]);
+        }
     }
 }

@@ -34,8 +34,12 @@ public:
 
     static constexpr std::size_t historyLimit = 4096;
 
-    // Called for every latched frame, inside the write that raised select.
+    // Called for every latched frame, inside the write that raised select;
+    // or, once deferred, at deliverLatched(), so that what stamps each word's
+    // time (the trace) sees the word before the listeners print or paint.
     void onFrameLatched(FrameListener listener);
+    void deferListeners() { deferred_ = true; }
+    void deliverLatched();
 
     std::optional<int> code() const { return code_; }
     std::uint64_t frameCount() const { return frameCount_; }
@@ -65,4 +69,6 @@ private:
     std::uint64_t malformedCount_ = 0;
     std::deque<LatchedFrame> history_;
     std::vector<FrameListener> listeners_;
+    bool deferred_ = false;
+    std::size_t undelivered_ = 0;
 };

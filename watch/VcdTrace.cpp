@@ -1,6 +1,7 @@
 #include "watch/VcdTrace.h"
 
 #include "port/PortFault.h"
+#include "port/PortWords.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -51,7 +52,7 @@ std::string vcdHeader(const std::string& producer) {
 
 std::unique_ptr<VcdTrace> VcdTrace::create(const std::filesystem::path& path,
                                            const std::string& producer) {
-    const std::string shown = "the trace file '" + path.string() + "'";
+    const std::string shown = "the trace file '" + printable(path.string()) + "'";
     if (path.empty()) {
         throw TraceError("no trace file was named");
     }
@@ -64,9 +65,8 @@ std::unique_ptr<VcdTrace> VcdTrace::create(const std::filesystem::path& path,
         throw TraceError("cannot write " + shown + ": " + errorText(errno));
     }
     std::unique_ptr<VcdTrace> trace(new VcdTrace(std::move(fd), path, producer));
-    trace->flush();
-    if (trace->failed_) {
-        throw TraceError("cannot write " + shown + ": " + errorText(errno));
+    if (!trace->flush()) {
+        throw TraceError("cannot write " + shown + ": " + errorText(trace->error_));
     }
     return trace;
 }
@@ -95,7 +95,7 @@ void VcdTrace::record(std::uint16_t word) {
 
 void VcdTrace::recordAt(std::uint64_t nanoseconds, std::uint16_t word) {
     if (!fd_) {
-        throw TraceError("the trace file '" + path_.string() + "' is already closed");
+        throw TraceError("the trace file '" + printable(path_.string()) + "' is already closed");
     }
     const std::uint16_t lines = word & 0xFF;
     if (words_ == 0) {
@@ -123,50 +123,54 @@ void VcdTrace::recordAt(std::uint64_t nanoseconds, std::uint16_t word) {
             }
         }
     }
+    // A frame is in the file once its closing word, the rise of select, is:
+    // a program that dies after it loses no more than the frame in flight.
+    const bool frameEnds =
+        (lines_ & PortWords::selectLine) == 0 && (lines & PortWords::selectLine) != 0;
     lines_ = lines;
     ++words_;
-    if (buffer_.size() >= flushSize) {
-        flush();
-        if (failed_) {
-            throw TraceError("the trace file '" + path_.string() +
-                             "' could not be written: " + errorText(errno));
-        }
+    if ((frameEnds || buffer_.size() >= flushSize) && !flush()) {
+        throw TraceError("the trace file '" + printable(path_.string()) +
+                         "' could not be written: " + errorText(error_));
     }
 }
 
-void VcdTrace::flush() {
+bool VcdTrace::flush() {
     std::size_t done = 0;
-    while (!failed_ && done < buffer_.size()) {
+    while (error_ == 0 && done < buffer_.size()) {
         const ssize_t n = ::write(fd_.get(), buffer_.data() + done, buffer_.size() - done);
         if (n < 0 && errno == EINTR) {
             continue;
         }
         if (n <= 0) {
-            failed_ = true;
+            error_ = n < 0 ? errno : EIO;
             break;
         }
         done += static_cast<std::size_t>(n);
     }
     buffer_.clear();
+    return error_ == 0;
 }
 
 void VcdTrace::close() {
     if (!fd_) {
         return;
     }
-    if (words_ > 0) {
+    // A failure already thrown from recordAt was told; closing says it again never.
+    const bool told = error_ != 0;
+    if (!told && words_ > 0) {
         buffer_ += '#';
         appendNumber(buffer_, lastTime_ + closingGapNs);
         buffer_ += '\n';
     }
-    flush();
-    int error = failed_ ? errno : 0;
-    if (fd_.reset() != 0 && error == 0) {
-        error = errno;
-        failed_ = true;
+    if (!told) {
+        flush();
     }
-    if (failed_) {
-        throw TraceError("the trace file '" + path_.string() +
-                         "' could not be written completely: " + errorText(error));
+    if (fd_.reset() != 0 && error_ == 0) {
+        error_ = errno;
+    }
+    if (error_ != 0 && !told) {
+        throw TraceError("the trace file '" + printable(path_.string()) +
+                         "' could not be written completely: " + errorText(error_));
     }
 }

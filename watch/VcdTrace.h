@@ -19,6 +19,7 @@ public:
 // Records the data lines as a Value Change Dump: eight wires D0 to D7, one
 // timestamp per word in nanoseconds since the first word, only the lines
 // that changed, and a closing timestamp so that viewers show the last edge.
+// Each frame goes to the file with write(2) as its closing word is recorded.
 class VcdTrace {
 public:
     // Opens, or replaces, the regular file at path. Refuses anything else:
@@ -43,7 +44,8 @@ public:
 
 private:
     VcdTrace(UniqueFd fd, std::filesystem::path path, const std::string& producer);
-    void flush();
+    // Writes out what is buffered; false once writing has failed (error_ says why).
+    bool flush();
 
     UniqueFd fd_;
     std::filesystem::path path_;
@@ -51,6 +53,6 @@ private:
     std::uint64_t words_ = 0;
     std::uint64_t lastTime_ = 0;
     std::uint16_t lines_ = 0;
-    bool failed_ = false;
+    int error_ = 0;
     std::chrono::steady_clock::time_point firstWord_;
 };
