@@ -2,6 +2,7 @@
 
 #include "app/FailureReport.h"
 #include "app/SignalExit.h"
+#include "app/WindowWatch.h"
 #include "panel/Form1.h"
 #include "panel/PortMonitor.h"
 #include "setup/FailureText.h"
@@ -11,8 +12,10 @@
 #include <QScreen>
 
 #include <cstdio>
+#include <cstdlib>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -49,6 +52,38 @@ void placeWindows(QWidget& panel, QWidget* monitor) {
         at.y());
 }
 
+bool startingWindowSystem = false;
+
+// The stack of a run in progress. The window system ends the process itself
+// when its display goes away; the trace is closed, and the end told, on the
+// way out.
+PortStack* runningStack = nullptr;
+
+void endedFromOutside() {
+    if (!runningStack) {
+        return;
+    }
+    PortStack* const stack = std::exchange(runningStack, nullptr);
+    say(stderr, "zovrel-panel: the display was lost; the program ends here.\n");
+    stack->finish();
+}
+
+// While the window system starts, Qt's account of a display it cannot reach
+// (a few warnings, then a fatal message and an abort) becomes one line.
+void whileStarting(QtMsgType type, const QMessageLogContext&, const QString&) {
+    if (type != QtFatalMsg || !startingWindowSystem) {
+        return;
+    }
+    const QByteArray display = qgetenv("DISPLAY");
+    const std::string which =
+        display.isEmpty() && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
+            ? std::string("no display is set (DISPLAY is empty)")
+            : "the display '" + printable(display.toStdString()) + "' cannot be reached";
+    say(stderr, "zovrel-panel: cannot open the window: " + which +
+                    ". To set the board without a window, use zovrel-send.\n");
+    std::_Exit(failureExitStatus);
+}
+
 } // namespace
 
 int runProgram(int argc, char** argv, const ProgramHooks& hooks) {
@@ -70,19 +105,37 @@ int runProgram(int argc, char** argv, const ProgramHooks& hooks) {
     }
     const ProgramOptions& options = line.options;
 
-    PortStack stack;
     try {
-        stack =
-            buildPortStack(options, Program::Panel, hooks.makePort ? hooks.makePort() : nullptr);
+        if (!options.trace.empty()) {
+            VcdTrace::check(options.trace);
+        }
     } catch (const TraceError& e) {
         say(stderr, "zovrel-panel: " + std::string(e.what()) + "\n");
         return misuseExitStatus;
     }
-    stack.install();
 
     int status = 0;
     {
+        // The window system first: a run that cannot open its window leaves
+        // no trace file behind and an existing one untouched.
+        startingWindowSystem = true;
+        const QtMessageHandler usual = qInstallMessageHandler(whileStarting);
         QApplication application(argc, argv);
+        qInstallMessageHandler(usual);
+        startingWindowSystem = false;
+
+        PortStack stack;
+        try {
+            stack = buildPortStack(options, Program::Panel,
+                                   hooks.makePort ? hooks.makePort() : nullptr);
+        } catch (const TraceError& e) {
+            say(stderr, "zovrel-panel: " + std::string(e.what()) + "\n");
+            return misuseExitStatus;
+        }
+        stack.install();
+        runningStack = &stack;
+        static const bool hooked = std::atexit(endedFromOutside) == 0;
+        (void)hooked;
         SignalExit signalsEndTheRun;
         Form1* windowForReport = nullptr;
         Form1 form([&windowForReport](const std::exception& failure) {
@@ -90,6 +143,8 @@ int runProgram(int argc, char** argv, const ProgramHooks& hooks) {
                                  QString::fromStdString(failureText(failure, Program::Panel)));
         });
         windowForReport = &form;
+        WindowWatch watch(form);
+        application.installNativeEventFilter(&watch);
 
         std::optional<PortMonitor> monitor;
         if (stack.board && (options.monitor || stack.simulated)) {
@@ -105,11 +160,12 @@ int runProgram(int argc, char** argv, const ProgramHooks& hooks) {
             hooks.afterShow(form);
         }
         status = QApplication::exec();
-    }
-    if (const auto traceFailure = stack.finish()) {
-        say(stderr, "zovrel-panel: " + *traceFailure + "\n");
-        if (status == 0) {
-            status = failureExitStatus;
+        runningStack = nullptr;
+        if (const auto traceFailure = stack.finish()) {
+            say(stderr, "zovrel-panel: " + *traceFailure + "\n");
+            if (status == 0) {
+                status = failureExitStatus;
+            }
         }
     }
     return status;

@@ -50,16 +50,34 @@ std::string vcdHeader(const std::string& producer) {
 
 } // namespace
 
-std::unique_ptr<VcdTrace> VcdTrace::create(const std::filesystem::path& path,
-                                           const std::string& producer) {
+void VcdTrace::check(const std::filesystem::path& path) {
     const std::string shown = "the trace file '" + printable(path.string()) + "'";
     if (path.empty()) {
         throw TraceError("no trace file was named");
     }
     struct stat existing {};
-    if (::stat(path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
-        throw TraceError("cannot write " + shown + ": it exists and is not a regular file");
+    int error = 0;
+    if (::stat(path.c_str(), &existing) == 0) {
+        if (!S_ISREG(existing.st_mode)) {
+            throw TraceError("cannot write " + shown + ": it exists and is not a regular file");
+        }
+        error = ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0 ? 0 : errno;
+    } else if (errno != ENOENT) {
+        error = errno;
+    } else {
+        // A new file: its folder must exist and take it.
+        const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : ".";
+        error = ::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0 ? 0 : errno;
     }
+    if (error != 0) {
+        throw TraceError("cannot write " + shown + ": " + errorText(error));
+    }
+}
+
+std::unique_ptr<VcdTrace> VcdTrace::create(const std::filesystem::path& path,
+                                           const std::string& producer) {
+    check(path);
+    const std::string shown = "the trace file '" + printable(path.string()) + "'";
     UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666));
     if (!fd) {
         throw TraceError("cannot write " + shown + ": " + errorText(errno));

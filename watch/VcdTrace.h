@@ -22,6 +22,9 @@ public:
 // Each frame goes to the file with write(2) as its closing word is recorded.
 class VcdTrace {
 public:
+    // Refuses, as create would, a path that cannot take a trace, without
+    // creating or changing anything.
+    static void check(const std::filesystem::path& path);
     // Opens, or replaces, the regular file at path. Refuses anything else:
     // a folder, a device, a pipe, a folder that does not exist.
     static std::unique_ptr<VcdTrace> create(const std::filesystem::path& path,
