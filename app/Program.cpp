@@ -2,6 +2,7 @@
 
 #include "app/FailureReport.h"
 #include "app/SignalExit.h"
+#include "app/WindowPlacement.h"
 #include "app/WindowWatch.h"
 #include "panel/Form1.h"
 #include "panel/PortMonitor.h"
@@ -25,31 +26,31 @@ void say(std::FILE* stream, const std::string& text) {
     std::fflush(stream);
 }
 
-// The panel opens centred on the screen. With the monitor, the two stand side
-// by side and are centred together, so that the monitor never covers the
-// panel; on a screen too narrow for both the panel stays centred and the
-// monitor goes as far right as it fits.
-void placeWindows(QWidget& panel, QWidget* monitor) {
+// The panel opens centred; the monitor beside it, taking no activation, so
+// that the panel is the active window with vsbBit(1) focused, as drawn.
+void showWindows(QWidget& panel, QWidget* monitor) {
     const QScreen* screen = QGuiApplication::primaryScreen();
-    if (!screen) {
-        return;
+    const QRect room = screen ? screen->availableGeometry() : QRect(0, 0, 1280, 1024);
+    // As tall as the panel where the monitor's layout allows, so the two line up.
+    const QSize monitorSize = monitor
+                                  ? QSize(qMax(460, monitor->sizeHint().width()),
+                                          qMax(panel.height(), monitor->minimumSizeHint().height()))
+                                  : QSize();
+    const WindowPlacement placement = placeWindows(room, panel.size(), monitorSize);
+    panel.move(placement.panel);
+    if (monitor) {
+        monitor->setAttribute(Qt::WA_ShowWithoutActivating);
+        if (placement.monitor) {
+            monitor->setGeometry(*placement.monitor);
+            monitor->show();
+        } else {
+            monitor->resize(monitorSize);
+            monitor->showMinimized();
+        }
     }
-    const QRect room = screen->availableGeometry();
-    QPoint at = room.center() - panel.rect().center();
-    if (!monitor) {
-        panel.move(at);
-        return;
-    }
-    constexpr int gap = 12;
-    monitor->resize(monitor->sizeHint().expandedTo(QSize(460, panel.height())));
-    const int both = panel.width() + gap + monitor->width();
-    if (both <= room.width()) {
-        at.setX(room.left() + (room.width() - both) / 2);
-    }
-    panel.move(at);
-    monitor->move(
-        qMin(at.x() + panel.width() + gap, qMax(room.left(), room.right() - monitor->width())),
-        at.y());
+    panel.show();
+    panel.raise();
+    panel.activateWindow();
 }
 
 bool startingWindowSystem = false;
@@ -151,11 +152,7 @@ int runProgram(int argc, char** argv, const ProgramHooks& hooks) {
             monitor.emplace(*stack.board, stack.simulated ? QStringLiteral("Code the chip holds")
                                                           : QStringLiteral("Code last sent"));
         }
-        placeWindows(form, monitor ? &*monitor : nullptr);
-        form.show();
-        if (monitor) {
-            monitor->show();
-        }
+        showWindows(form, monitor ? &*monitor : nullptr);
         if (hooks.afterShow) {
             hooks.afterShow(form);
         }

@@ -1,5 +1,6 @@
 #include "panel/ColourButton.h"
 
+#include <QKeyEvent>
 #include <QPainter>
 #include <QStyleOptionFocusRect>
 #include <qdrawutil.h>
@@ -44,4 +45,13 @@ void ColourButton::paintEvent(QPaintEvent*) {
         focus.backgroundColor = face_;
         style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &painter, this);
     }
+}
+
+void ColourButton::keyPressEvent(QKeyEvent* event) {
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+        !event->isAutoRepeat()) {
+        animateClick();
+        return;
+    }
+    QPushButton::keyPressEvent(event);
 }

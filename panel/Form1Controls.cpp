@@ -2,6 +2,7 @@
 
 #include "panel/ColourButton.h"
 #include "panel/PanelCaption.h"
+#include "panel/PanelScrollBar.h"
 
 #include <QApplication>
 #include <QFrame>
@@ -40,7 +41,7 @@ QString indexed(const char* name, int index) {
 }
 
 QScrollBar* makeScrollBar(QWidget* parent, const QString& name, TwipsRect r, int maximum) {
-    auto* bar = make<QScrollBar>(parent, name, r);
+    auto* bar = make<PanelScrollBar>(parent, name, r);
     bar->setOrientation(Qt::Vertical);
     bar->setRange(0, maximum);
     bar->setSingleStep(1);

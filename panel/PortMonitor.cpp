@@ -1,6 +1,7 @@
 #include "panel/PortMonitor.h"
 
 #include "panel/TimingDiagram.h"
+#include "port/PortWords.h"
 #include "watch/SimulatedBoard.h"
 
 #include <QFontDatabase>
@@ -28,10 +29,19 @@ PortMonitor::PortMonitor(SimulatedBoard& board, const QString& heldCodeCaption, 
     codeBar_->setRange(0, 127);
     codeBar_->setValue(0);
     codeBar_->setFormat(QStringLiteral("%v of 127"));
+    // Before the first frame only the words "none yet" speak; the bar is silent.
+    codeBar_->setTextVisible(false);
     wordsLabel_ = new QLabel(QStringLiteral("-"), this);
     wordsLabel_->setObjectName(QStringLiteral("wordsLabel"));
     wordsLabel_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     wordsLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // Room for a whole frame from the start, so the window keeps its size.
+    QStringList wholeFrame;
+    for (int i = 0; i < PortWords::frameWords; ++i) {
+        wholeFrame << QStringLiteral("00");
+    }
+    wordsLabel_->setMinimumWidth(
+        wordsLabel_->fontMetrics().horizontalAdvance(wholeFrame.join(QLatin1Char(' '))) + 2);
     diagram_ = new TimingDiagram(this);
     diagram_->setObjectName(QStringLiteral("diagram"));
     framesLabel_ = new QLabel(QStringLiteral("0"), this);
@@ -63,6 +73,7 @@ PortMonitor::PortMonitor(SimulatedBoard& board, const QString& heldCodeCaption, 
 void PortMonitor::showFrame(const LatchedFrame& frame) {
     codeLabel_->setText(QString::number(frame.code));
     codeBar_->setValue(frame.code);
+    codeBar_->setTextVisible(true);
     QStringList words;
     for (const auto word : frame.words) {
         words << QStringLiteral("%1").arg(word, 2, 16, QLatin1Char('0')).toUpper();

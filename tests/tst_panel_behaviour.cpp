@@ -196,6 +196,8 @@ private slots:
         QTest::newRow("home") << 99 << int(Qt::Key_Home) << Codes{0};
         QTest::newRow("up at the top sends nothing") << 0 << int(Qt::Key_Up) << Codes{};
         QTest::newRow("down at the bottom sends nothing") << 127 << int(Qt::Key_Down) << Codes{};
+        QTest::newRow("left moves towards the top") << 10 << int(Qt::Key_Left) << Codes{9};
+        QTest::newRow("right moves towards the bottom") << 10 << int(Qt::Key_Right) << Codes{11};
     }
     void keysOnTheCodeScrollBarSendEachChange() {
         QFETCH(int, start);
@@ -271,6 +273,21 @@ private slots:
         QTimer::singleShot(5000, &loop, [&loop] { loop.exit(99); });
         QCOMPARE(loop.exec(), 0);
         QVERIFY(p.port->writes.empty());
+    }
+
+    // Enter presses a focused button; a focused scroll bar shows its focus.
+    void theKeyboardUserSeesAndUsesTheFocus() {
+        PanelFixture p;
+        p.form->show();
+        QVERIFY(QTest::qWaitForWindowActive(p.form.get()));
+        QScrollBar* bar = p.form->vsbBit[1];
+        QVERIFY(bar->hasFocus());
+        const QImage focused = bar->grab().toImage();
+        p.form->cmdRun->setFocus();
+        QTRY_VERIFY(!bar->hasFocus());
+        QVERIFY(bar->grab().toImage() != focused);
+        QTest::keyClick(p.form->cmdRun, Qt::Key_Return);
+        QTRY_COMPARE(p.codesSent(), Codes{0});
     }
 
     void aFailingPortIsReportedOnceAndNothingMoreHappens() {

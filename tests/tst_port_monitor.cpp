@@ -30,13 +30,19 @@ class PortMonitorTest : public QObject {
     Q_OBJECT
 
 private slots:
+    // One thing said before the first frame, and a size the first frame keeps.
     void beforeAnyFrame() {
         SimulatedBoard board;
         PortMonitor monitor(board, "Code the chip holds");
         QCOMPARE(part<QLabel>(monitor, "codeLabel")->text(), QStringLiteral("none yet"));
+        QVERIFY(!part<QProgressBar>(monitor, "codeBar")->isTextVisible());
         QCOMPARE(part<QLabel>(monitor, "framesLabel")->text(), QStringLiteral("0"));
         QVERIFY(part<QLabel>(monitor, "warningLabel")->isHidden());
         QVERIFY(part<TimingDiagram>(monitor, "diagram")->wordPositions().empty());
+        const QSize before = monitor.sizeHint();
+        feed(board, frameFor(127));
+        QCOMPARE(monitor.sizeHint(), before);
+        QVERIFY(part<QProgressBar>(monitor, "codeBar")->isTextVisible());
     }
 
     void itShowsWhatTheChipLatched_data() {
