@@ -73,6 +73,7 @@ eval "$(geometry "$monitor" | sed 's/\([A-Z]*\)=/M\1=/g')"
 (( ${PX#-} + PWIDTH / 2 - 640 <= 2 && 640 - PX - PWIDTH / 2 <= 2 )) || fail "the panel is not centred (x $PX)"
 (( MX >= PX + PWIDTH || MX + MWIDTH <= PX || MY >= PY + PHEIGHT || MY + MHEIGHT <= PY )) ||
     fail "the monitor covers the panel"
+(( MHEIGHT == PHEIGHT )) || fail "the monitor is $MHEIGHT px high, the panel $PHEIGHT"
 
 # Window coordinates of the buttons' centres, in pixels (15 twips each).
 xdotool mousemove --window "$window" 108 216 click 1 # Full Scale
