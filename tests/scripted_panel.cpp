@@ -1,7 +1,7 @@
 // The real program, worked by a script instead of a person, for tests that
 // need its exit status and its output.
-//   ZOVREL_SCRIPT   actions, comma-separated: run, zero, mid, full, code=N, shot=FILE.png,
-//                   exit, close
+//   ZOVREL_SCRIPT   actions, comma-separated: run, zero, mid, full, code=N, bits=N (the
+//                   bit scroll bars set by hand), shot=FILE.png, exit, close
 //   ZOVREL_FAIL_AT  when set, the port is a recorder that fails at that write
 // Every message box that opens is described on standard output and closed.
 #include "RecorderPort.h"
@@ -31,6 +31,10 @@ void play(Form1& form, const QStringList& actions) {
             form.cmdFS->click();
         } else if (action.startsWith(QLatin1String("code="))) {
             form.vsbInputCode1->setValue(action.mid(5).toInt());
+        } else if (action.startsWith(QLatin1String("bits="))) {
+            for (int k = 0; k < codeBits; ++k) {
+                form.vsbBit[k]->setValue((action.mid(5).toInt() >> k) & 1);
+            }
         } else if (action == QLatin1String("exit")) {
             form.cmdExit->click();
         } else if (action.startsWith(QLatin1String("shot="))) {

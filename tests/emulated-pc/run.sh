@@ -1,0 +1,124 @@
+#!/usr/bin/env bash
+# Boots an emulated PC (QEMU, software emulation) with Debian's own kernel and
+# its parport, parport_pc and ppdev drivers, a parallel port at 0x378 (and, on
+# a second machine, at 0x278 only), and runs the real programs in it: every
+# word that reaches the port is logged by QEMU from outside the guest and
+# checked against the frames each case must send.
+#   run.sh CACHE_DIR SENDER SCRIPTED_PANEL CHECKER
+# The kernel and the initramfs are kept in CACHE_DIR; the kernel is fetched
+# with apt-get once. The verdict of every case goes to CACHE_DIR/report.txt;
+# ZOVREL_SHOW_CONSOLE=1 prints the guests' consoles too. Nothing here is
+# skipped in CI: what is missing fails.
+set -euo pipefail
+cache=$1
+sender=$2
+panel=$3
+checker=$4
+here=$(cd "$(dirname "$0")" && pwd)
+
+need() {
+    echo "emulated PC: $*" >&2
+    if [[ "${CI:-}" == true ]]; then exit 1; fi
+    echo "skipped (scripts/install-deps test installs what it needs)"
+    exit 77
+}
+for tool in qemu-system-x86_64 cpio xz dpkg-deb apt-get; do
+    command -v "$tool" >/dev/null || need "$tool is missing"
+done
+[[ $(ldd /bin/busybox 2>&1 || true) == *"not a dynamic"* ]] || need "a static busybox (busybox-static) is missing"
+
+mkdir -p "$cache"
+kernel=$cache/vmlinux
+
+# The kernel that linux-image-amd64 depends on, unpacked; its bzImage's XZ
+# payload decompressed once into the plain ELF that QEMU boots directly.
+if [[ ! -s $kernel || ! -s $cache/modules/ppdev.ko ]]; then
+    package=$(apt-cache depends linux-image-amd64 2>/dev/null | sed -n 's/^ *Depends: \(linux-image-[0-9].*\)/\1/p' | head -n 1)
+    if [[ -z $package ]]; then
+        apt-get update -qq || true
+        package=$(apt-cache depends linux-image-amd64 2>/dev/null | sed -n 's/^ *Depends: \(linux-image-[0-9].*\)/\1/p' | head -n 1)
+    fi
+    [[ -n $package ]] || need "cannot tell which kernel linux-image-amd64 depends on (apt-cache)"
+    fetch=$(mktemp -d)
+    (cd "$fetch" && apt-get download "$package" >/dev/null 2>&1) || need "apt-get download $package failed"
+    dpkg-deb -x "$fetch"/*.deb "$fetch/root"
+    mkdir -p "$cache/modules"
+    for module in parport/parport.ko parport/parport_pc.ko; do
+        cp "$fetch"/root/lib/modules/*/kernel/drivers/$module "$cache/modules/"
+    done
+    cp "$fetch"/root/lib/modules/*/kernel/drivers/char/ppdev.ko "$cache/modules/"
+    image=$(ls "$fetch"/root/boot/vmlinuz-*)
+    offset=$(LC_ALL=C grep -obUaP '\xfd7zXZ\x00' "$image" | head -n 1 | cut -d: -f1)
+    [[ -n $offset ]] || need "no XZ payload in $image"
+    tail -c +$((offset + 1)) "$image" | xz -dc --single-stream >"$kernel.new" 2>/dev/null || true
+    [[ $(head -c 4 "$kernel.new" | od -An -c | tr -d ' ') == 177ELF ]] || need "the kernel did not decompress to an ELF image"
+    mv "$kernel.new" "$kernel"
+    rm -rf "$fetch"
+fi
+
+# The initramfs: busybox, the drivers, the programs with every library they
+# load (and Qt's offscreen platform with a font for the panel), the cases.
+initramfs=$cache/initramfs.cpio
+plugin=$(ls /usr/lib/*/qt6/plugins/platforms/libqoffscreen.so 2>/dev/null | head -n 1)
+[[ -n $plugin ]] || need "Qt's offscreen platform plugin is missing (qt6-qpa-plugins)"
+font=/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf
+[[ -f $font && -d /etc/fonts ]] || need "no font for the panel (fonts-dejavu-core)"
+inputs=("$sender" "$panel" "$here/init" "$here/cases" "$0")
+stale=no
+[[ -s $initramfs ]] || stale=yes
+for input in "${inputs[@]}"; do [[ $input -nt $initramfs ]] && stale=yes; done
+if [[ $stale == yes ]]; then
+    root=$(mktemp -d)
+    chmod 755 "$root"
+    mkdir -p "$root"/{bin,dev,proc,sys,tmp,etc,zovrel,modules}
+    chmod 1777 "$root/tmp"
+    cp /bin/busybox "$root/bin/"
+    ln -s busybox "$root/bin/sh"
+    cp "$here/init" "$root/init"
+    cp "$here/cases" "$root/zovrel/"
+    cp "$cache"/modules/*.ko "$root/modules/"
+    cp "$sender" "$root/zovrel/zovrel-send"
+    cp "$panel" "$root/zovrel/scripted-panel"
+    for binary in "$sender" "$panel" "$plugin"; do
+        for library in $(ldd "$binary" | grep -o '/[^ ]*'); do
+            mkdir -p "$root$(dirname "$library")"
+            cp -L "$library" "$root$library"
+        done
+    done
+    mkdir -p "$root$(dirname "$plugin")" "$root$(dirname "$font")" "$root/usr/share/fontconfig"
+    cp "$plugin" "$root$plugin"
+    cp "$font" "$root$font"
+    cp -rL /etc/fonts "$root/etc/"
+    printf 'root:x:0:0:root:/tmp:/bin/sh\nuser:x:1000:1000:user:/tmp:/bin/sh\n' >"$root/etc/passwd"
+    printf 'root:x:0:\nlp:x:7:\nuser:x:1000:\n' >"$root/etc/group"
+    (cd "$root" && find . | cpio -o -H newc --quiet) >"$initramfs.new"
+    mv "$initramfs.new" "$initramfs"
+    rm -rf "$root"
+fi
+
+# Two machines: a, with the port at 0x378; b, with its only port at 0x278.
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+boot() {
+    local name=$1 iobase=$2 irq=$3
+    timeout 150 qemu-system-x86_64 -accel tcg -m 512 -nodefaults -no-reboot -display none \
+        -kernel "$kernel" -initrd "$initramfs" \
+        -append "console=ttyS0 panic=-1 quiet zovrel.machine=$name" \
+        -serial "file:$work/console-$name.log" \
+        -chardev null,id=lpt0 -device "isa-parallel,chardev=lpt0,iobase=$iobase,irq=$irq" \
+        -trace enable=parallel_ioport_write -D "$work/trace-$name.log" || true
+}
+boot a 0x378 7 &
+boot b 0x278 5 &
+wait
+status=0
+"$checker" "$here/cases" "$work/console-a.log" "$work/trace-a.log" \
+    "$work/console-b.log" "$work/trace-b.log" >"$cache/report.txt" || status=$?
+cat "$cache/report.txt"
+if [[ $status -ne 0 || -n "${ZOVREL_SHOW_CONSOLE:-}" ]]; then
+    for name in a b; do
+        echo "--- the guest's console, machine $name:"
+        tail -n 40 "$work/console-$name.log"
+    done
+fi
+exit $status

@@ -1,0 +1,190 @@
+// Judges a run of the emulated PC: for every case of the case table, the words
+// that reached the data register between its markers (from QEMU's trace of
+// the port), its exit status and what it said (from the guest's console).
+//   emulated-pc-check CASES CONSOLE_A TRACE_A CONSOLE_B TRACE_B
+#include "FrameWords.h"
+
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Case {
+    int number = 0;
+    std::string name, stage, says;
+    int status = 0;
+    Words words;
+};
+
+struct Write {
+    int address; // offset from the port's base: 0 data, 2 control
+    int value;
+};
+
+struct Machine {
+    std::map<int, int> status;
+    std::map<int, std::string> said;
+    bool done = false;
+    std::vector<Write> writes;
+};
+
+std::string trimmed(const std::string& text) {
+    const auto first = text.find_first_not_of(' ');
+    const auto last = text.find_last_not_of(' ');
+    return first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
+}
+
+std::vector<Case> readCases(const char* path) {
+    std::ifstream in(path);
+    std::vector<Case> cases;
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.empty() || line[0] == '#') {
+            continue;
+        }
+        std::vector<std::string> fields;
+        std::stringstream split(line);
+        for (std::string field; std::getline(split, field, '|');) {
+            fields.push_back(trimmed(field));
+        }
+        Case c;
+        c.number = int(cases.size()) + 1;
+        c.name = fields.at(0);
+        c.stage = fields.at(1);
+        c.status = std::stoi(fields.at(3));
+        std::stringstream codes(fields.at(4));
+        for (int code; codes >> code;) {
+            const Words frame = frameFor(code);
+            c.words.insert(c.words.end(), frame.begin(), frame.end());
+        }
+        c.says = fields.at(5);
+        cases.push_back(c);
+    }
+    return cases;
+}
+
+Machine readMachine(const char* console, const char* trace) {
+    Machine m;
+    std::ifstream log(console);
+    const std::regex status(R"(zovrel-pc: case (\d+) status (\d+))");
+    const std::regex said(R"(zovrel-pc: case (\d+) said: (.*))");
+    std::smatch match;
+    for (std::string line; std::getline(log, line);) {
+        if (std::regex_search(line, match, status)) {
+            m.status[std::stoi(match[1])] = std::stoi(match[2]);
+        } else if (std::regex_search(line, match, said)) {
+            m.said[std::stoi(match[1])] += match[2].str() + "\n";
+        } else if (line.find("zovrel-pc: done") != std::string::npos) {
+            m.done = true;
+        }
+    }
+    std::ifstream writes(trace);
+    const std::regex write(R"(parallel_ioport_write.*addr 0x([0-9a-f]+) val 0x([0-9a-f]+))");
+    for (std::string line; std::getline(writes, line);) {
+        if (std::regex_search(line, match, write)) {
+            m.writes.push_back(
+                {std::stoi(match[1], nullptr, 16), std::stoi(match[2], nullptr, 16)});
+        }
+    }
+    return m;
+}
+
+// The index just past the data-register marker a b c, from `from` on; 0 when absent.
+std::size_t findMarker(const std::vector<Write>& writes, std::size_t from, int a, int b, int c) {
+    std::vector<int> data;
+    std::vector<std::size_t> at;
+    for (std::size_t i = from; i < writes.size(); ++i) {
+        if (writes[i].address == 0) {
+            data.push_back(writes[i].value);
+            at.push_back(i);
+        }
+    }
+    for (std::size_t i = 0; i + 2 < data.size(); ++i) {
+        if (data[i] == a && data[i + 1] == b && data[i + 2] == c) {
+            return at[i + 2] + 1;
+        }
+    }
+    return 0;
+}
+
+std::string shown(const Words& words) {
+    std::ostringstream out;
+    out << words.size() << " words:";
+    for (const auto w : words) {
+        out << ' ' << std::hex << (w < 16 ? "0" : "") << w;
+    }
+    return out.str();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 6) {
+        std::cerr << "usage: emulated-pc-check CASES CONSOLE_A TRACE_A CONSOLE_B TRACE_B\n";
+        return 2;
+    }
+    const std::vector<Case> cases = readCases(argv[1]);
+    const Machine machines[] = {readMachine(argv[2], argv[3]), readMachine(argv[4], argv[5])};
+    int failed = 0;
+    for (int k = 0; k < 2; ++k) {
+        if (!machines[k].done) {
+            std::cout << "FAIL: the guest of machine "
+                      << "ab"[k] << " did not finish its cases\n";
+            ++failed;
+        }
+    }
+    for (const Case& c : cases) {
+        const Machine& m = machines[c.stage == "at-0x278" ? 1 : 0];
+        std::string why;
+        const std::size_t start = findMarker(m.writes, 0, 0xC3, c.number, 0x3C);
+        const std::size_t end = start ? findMarker(m.writes, start, 0x3C, c.number, 0xC3) : 0;
+        Words data;
+        std::vector<int> control;
+        // Between the opening marker and the closing one (whose three words end at `end`).
+        for (std::size_t i = start; start && end && i + 3 < end; ++i) {
+            if (m.writes[i].address == 0) {
+                data.push_back(std::uint16_t(m.writes[i].value));
+            } else if (m.writes[i].address == 2) {
+                control.push_back(m.writes[i].value);
+            }
+        }
+        const auto said = m.said.count(c.number) ? m.said.at(c.number) : std::string();
+        if (!start || !end) {
+            why = "its markers are not in the port's trace";
+        } else if (!m.status.count(c.number)) {
+            why = "the guest did not report it";
+        } else if (m.status.at(c.number) != c.status) {
+            why = "exit status " + std::to_string(m.status.at(c.number)) + ", expected " +
+                  std::to_string(c.status);
+        } else if (data != c.words) {
+            why = "expected " + shown(c.words) + "; saw " + shown(data);
+        } else if (!c.says.empty() && said.find(c.says) == std::string::npos) {
+            why = "it did not say \"" + c.says + "\"";
+        }
+        // The program leaves the control register as the claim left it: it
+        // writes only the data register, so the control writes that the
+        // kernel made for the claim all agree.
+        for (const int value : control) {
+            if (why.empty() && value != control.front()) {
+                why = "the control register changed during the case";
+            }
+        }
+        if (why.empty()) {
+            std::cout << "PASS: case " << c.number << ", " << c.name << "\n";
+        } else {
+            ++failed;
+            std::cout << "FAIL: case " << c.number << ", " << c.name << ": " << why << "\n";
+            if (!said.empty()) {
+                std::cout << "  it said: " << said;
+            }
+        }
+    }
+    std::cout << (failed ? "emulated PC: " + std::to_string(failed) + " failed\n"
+                         : "emulated PC: every case passed\n");
+    return failed ? 1 : 0;
+}
