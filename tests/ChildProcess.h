@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QRegularExpression>
 
 // A program the test ran to its end: its exit status (-1 when it had to be
 // killed for taking too long, -2 when it crashed) and what it printed.
@@ -41,4 +43,14 @@ inline QProcessEnvironment testEnvironment(const QString& script = {},
         env.insert(QStringLiteral("ZOVREL_SCRIPT"), script);
     }
     return env;
+}
+
+// The timestamps in a trace the program wrote: one per word that reached the
+// port, and the closing one. -1 when there is no trace.
+inline int traceStamps(const QString& trace) {
+    QFile file(trace);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return -1;
+    }
+    return int(QString::fromLatin1(file.readAll()).count(QRegularExpression("(^|\n)#\\d+\n")));
 }

@@ -26,14 +26,6 @@ QString expectedFrames(int first, int last) {
     return text;
 }
 
-// Timestamps in a trace: one per word that reached the port, and the closing one.
-int stamps(const QString& trace) {
-    QFile file(trace);
-    return file.open(QIODevice::ReadOnly)
-               ? int(QString::fromLatin1(file.readAll()).count(QRegularExpression("(^|\n)#\\d+\n")))
-               : -1;
-}
-
 } // namespace
 
 class SenderTest : public QObject {
@@ -104,7 +96,7 @@ private slots:
         QCOMPARE(f.out, expectedFrames(0, 2));
         QCOMPARE(f.err, QStringLiteral("zovrel-send: line 2: 'z?' is not a whole number from 0 to "
                                        "127; 3 frames sent before it\n"));
-        QCOMPARE(stamps(trace), 3 * 16 + 1);
+        QCOMPARE(traceStamps(trace), 3 * 16 + 1);
     }
 
     void aFailingPortEndsTheRunAtThatFrame_data() {
@@ -146,7 +138,7 @@ private slots:
         QCOMPARE(process.exitCode(), 128 + signal);
         const int sent = int(frameLines(out).size());
         QVERIFY(sent >= 3 && sent < 12);
-        QCOMPARE(stamps(trace), 16 * sent + 1);
+        QCOMPARE(traceStamps(trace), 16 * sent + 1);
     }
 
     void itNeedsNoWindowSystem() {

@@ -64,15 +64,6 @@ Codes decoded(const QString& trace, int* bits = nullptr) {
     return codes;
 }
 
-// Timestamps in the trace: one per word and the closing one.
-int stamps(const QString& trace) {
-    QFile file(trace);
-    if (!file.open(QIODevice::ReadOnly)) {
-        return -1;
-    }
-    return QString::fromLatin1(file.readAll()).count(QRegularExpression("(^|\n)#\\d+\n"));
-}
-
 } // namespace
 
 class TracedProgramTest : public QObject {
@@ -102,7 +93,7 @@ private slots:
         int bits = 0;
         QCOMPARE(decoded(trace, &bits), codes);
         QCOMPARE(bits, 7 * int(codes.size()));
-        QCOMPARE(stamps(trace), 16 * int(codes.size()) + 1);
+        QCOMPARE(traceStamps(trace), 16 * int(codes.size()) + 1);
     }
 
     void theTraceOpensInTheWaveformTools() {
@@ -149,7 +140,7 @@ private slots:
             QCOMPARE(panel.exitCode(), 128 + signal);
         }
         QCOMPARE(decoded(trace), (Codes{127, 127}));
-        QCOMPARE(stamps(trace), stampCount);
+        QCOMPARE(traceStamps(trace), stampCount);
     }
 
     // A trace that fills its disk is one failure, told once with its cause.
@@ -219,7 +210,7 @@ private slots:
         QCOMPARE(r.out, QStringLiteral("box: Zovrel Rev B | critical | %1\nwrites: %2\n")
                             .arg(what)
                             .arg(failAt));
-        QCOMPARE(stamps(trace), failAt == 0 ? 0 : failAt + 1);
+        QCOMPARE(traceStamps(trace), failAt == 0 ? 0 : failAt + 1);
     }
 
     void aTracePathThatCannotBeWrittenIsRefusedBeforeAnyWindow_data() {
