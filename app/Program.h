@@ -1,7 +1,5 @@
 #pragma once
 
-#include "setup/CommandLine.h"
-
 #include <functional>
 #include <memory>
 
