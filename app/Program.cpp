@@ -8,11 +8,14 @@
 #include "panel/PortMonitor.h"
 #include "setup/FailureText.h"
 #include "setup/PortStack.h"
+#include "setup/StandardStreams.h"
+#include "setup/StopSignals.h"
 
 #include <QApplication>
 #include <QScreen>
 
-#include <cstdio>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <optional>
 #include <string>
@@ -21,9 +24,8 @@
 
 namespace {
 
-void say(std::FILE* stream, const std::string& text) {
-    std::fputs(text.c_str(), stream);
-    std::fflush(stream);
+void say(const std::string& text) {
+    say(Program::Panel, text);
 }
 
 // The panel opens centred; the monitor beside it, taking no activation, so
@@ -65,9 +67,23 @@ void endedFromOutside() {
         return;
     }
     PortStack* const stack = std::exchange(runningStack, nullptr);
-    say(stderr, "zovrel-panel: the display was lost; the program ends here.\n");
+    say("the display was lost; the program ends here.");
     stack->finish();
 }
+
+// Points runningStack at a stack for exactly as long as the stack lives, so
+// that a throw during start-up leaves nothing pointing at a destroyed one.
+class RunningStack {
+public:
+    explicit RunningStack(PortStack& stack) {
+        runningStack = &stack;
+        static const bool hooked = std::atexit(endedFromOutside) == 0;
+        (void)hooked;
+    }
+    ~RunningStack() { runningStack = nullptr; }
+    RunningStack(const RunningStack&) = delete;
+    RunningStack& operator=(const RunningStack&) = delete;
+};
 
 // While the window system starts, Qt's account of a display it cannot reach
 // (a few warnings, then a fatal message and an abort) becomes one line.
@@ -80,14 +96,16 @@ void whileStarting(QtMsgType type, const QMessageLogContext&, const QString&) {
         display.isEmpty() && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
             ? std::string("no display is set (DISPLAY is empty)")
             : "the display '" + printable(display.toStdString()) + "' cannot be reached";
-    say(stderr, "zovrel-panel: cannot open the window: " + which +
-                    ". To set the board without a window, use zovrel-send.\n");
+    say("cannot open the window: " + which +
+        ". To set the board without a window, use "
+        "zovrel-send.");
     std::_Exit(failureExitStatus);
 }
 
 } // namespace
 
 int runProgram(int argc, char** argv, const ProgramHooks& hooks) {
+    guardStandardStreams();
     QCoreApplication::setApplicationName(QStringLiteral("zovrel-panel"));
     QCoreApplication::setApplicationVersion(QStringLiteral(ZOVREL_VERSION));
 
@@ -96,10 +114,10 @@ int runProgram(int argc, char** argv, const ProgramHooks& hooks) {
     const CommandLine line = readCommandLine(std::vector<std::string>(argv, argv + argc));
     switch (line.outcome) {
     case CommandLine::Outcome::PrintAndExit:
-        say(stdout, line.text);
+        writeWhole(STDOUT_FILENO, line.text);
         return line.exitStatus;
     case CommandLine::Outcome::Misuse:
-        say(stderr, line.text);
+        writeWhole(STDERR_FILENO, line.text);
         return line.exitStatus;
     case CommandLine::Outcome::Run:
         break;
@@ -111,12 +129,15 @@ int runProgram(int argc, char** argv, const ProgramHooks& hooks) {
             VcdTrace::check(options.trace);
         }
     } catch (const TraceError& e) {
-        say(stderr, "zovrel-panel: " + std::string(e.what()) + "\n");
+        say(e.what());
         return misuseExitStatus;
     }
 
     int status = 0;
     {
+        // Before the window system starts its threads, so that none of them
+        // takes a stop signal the event loop should see.
+        StopSignals stops;
         // The window system first: a run that cannot open its window leaves
         // no trace file behind and an existing one untouched.
         startingWindowSystem = true;
@@ -130,14 +151,12 @@ int runProgram(int argc, char** argv, const ProgramHooks& hooks) {
             stack = buildPortStack(options, Program::Panel,
                                    hooks.makePort ? hooks.makePort() : nullptr);
         } catch (const TraceError& e) {
-            say(stderr, "zovrel-panel: " + std::string(e.what()) + "\n");
+            say(e.what());
             return misuseExitStatus;
         }
         stack.install();
-        runningStack = &stack;
-        static const bool hooked = std::atexit(endedFromOutside) == 0;
-        (void)hooked;
-        SignalExit signalsEndTheRun;
+        const RunningStack running(stack);
+        SignalExit signalsEndTheRun(stops);
         Form1* windowForReport = nullptr;
         Form1 form([&windowForReport](const std::exception& failure) {
             reportFailureAndExit(windowForReport,
@@ -159,7 +178,7 @@ int runProgram(int argc, char** argv, const ProgramHooks& hooks) {
         status = QApplication::exec();
         runningStack = nullptr;
         if (const auto traceFailure = stack.finish()) {
-            say(stderr, "zovrel-panel: " + *traceFailure + "\n");
+            say(*traceFailure);
             if (status == 0) {
                 status = failureExitStatus;
             }

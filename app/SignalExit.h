@@ -1,10 +1,9 @@
 #pragma once
 
-#include "port/UniqueFd.h"
-
 #include <QObject>
 
 class QSocketNotifier;
+class StopSignals;
 
 // Turns SIGINT, SIGTERM and SIGHUP (the terminal closed) into an orderly end of the event loop,
 // with exit status 128 + the signal's number, so that the program closes its port and its trace as
@@ -13,11 +12,8 @@ class SignalExit : public QObject {
     Q_OBJECT
 
 public:
-    explicit SignalExit(QObject* parent = nullptr);
-    ~SignalExit() override;
+    explicit SignalExit(StopSignals& stops, QObject* parent = nullptr);
 
 private:
-    UniqueFd readEnd_;
-    UniqueFd writeEnd_;
     QSocketNotifier* notifier_ = nullptr;
 };

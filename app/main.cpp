@@ -1,5 +1,6 @@
 #include "app/Program.h"
+#include "setup/StopSignals.h"
 
 int main(int argc, char** argv) {
-    return runProgram(argc, argv);
+    return endAs(runProgram(argc, argv));
 }

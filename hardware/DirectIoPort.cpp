@@ -1,7 +1,6 @@
 #include "hardware/DirectIoPort.h"
 
-#include "port/PortFault.h"
-#include "port/PortWords.h"
+#include "port/MessageText.h"
 
 #include <cerrno>
 
@@ -21,16 +20,13 @@ void DirectIoPort::open() {
                     PortError::Remedy::UseDefaultPort);
 }
 
-void DirectIoPort::close() {
+void DirectIoPort::release() {
     if (granted_) {
         calls_.ioperm(0x378, 3, 0);
         granted_ = false;
     }
 }
 
-void DirectIoPort::put(std::uint16_t address, std::uint16_t word) {
-    if (address != static_cast<std::uint16_t>(PortWords::portAddress) || word > 0xFF) {
-        throw PortError(programFault(address, word));
-    }
+void DirectIoPort::put(std::uint16_t, std::uint16_t word) {
     calls_.outb(static_cast<unsigned char>(word), 0x378);
 }

@@ -10,11 +10,10 @@ public:
     explicit DirectIoPort(SystemCalls& calls = SystemCalls::real()) : calls_(calls) {}
     ~DirectIoPort() override { close(); }
 
-    // Gives the I/O permission back; safe to call at any time.
-    void close();
-
 protected:
     void open() override;
+    // Gives the I/O permission back.
+    void release() override;
     void put(std::uint16_t address, std::uint16_t word) override;
 
 private:

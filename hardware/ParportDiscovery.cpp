@@ -1,5 +1,7 @@
 #include "hardware/ParportDiscovery.h"
 
+#include "port/MessageText.h"
+
 #include <algorithm>
 #include <fstream>
 #include <system_error>
@@ -21,21 +23,12 @@ std::optional<unsigned> baseAddress(const std::filesystem::path& file) {
     if (!line) {
         return std::nullopt;
     }
-    unsigned value = 0;
-    std::size_t digits = 0;
-    for (char c : *line) {
-        if (c < '0' || c > '9') {
-            break;
-        }
-        value = value * 10 + static_cast<unsigned>(c - '0');
-        if (++digits > 8) {
-            return std::nullopt;
-        }
-    }
-    if (digits == 0) {
+    const std::string_view text = *line;
+    const auto value = readDecimal(text.substr(0, text.find_first_of(" \t")), 0xFFFFFFFF);
+    if (!value) {
         return std::nullopt;
     }
-    return value;
+    return static_cast<unsigned>(*value);
 }
 
 std::string trimmed(std::string text) {

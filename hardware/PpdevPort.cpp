@@ -1,7 +1,6 @@
 #include "hardware/PpdevPort.h"
 
-#include "port/PortFault.h"
-#include "port/PortWords.h"
+#include "port/MessageText.h"
 
 #include <fcntl.h>
 #include <sys/ioctl.h>
@@ -19,7 +18,7 @@ constexpr unsigned wantedBase = 0x378;
 
 PpdevPort::PpdevPort(Settings settings) : settings_(std::move(settings)) {}
 
-void PpdevPort::close() {
+void PpdevPort::release() {
     if (!fd_) {
         return;
     }
@@ -62,7 +61,6 @@ void PpdevPort::checkNotHeld(const std::string& parportName) const {
 }
 
 void PpdevPort::open() {
-    close();
     device_ = settings_.device ? *settings_.device : findDevice();
     checkNotHeld(device_.filename().string());
 
@@ -84,10 +82,7 @@ void PpdevPort::open() {
     fd_ = std::move(fd);
 }
 
-void PpdevPort::put(std::uint16_t address, std::uint16_t word) {
-    if (address != static_cast<std::uint16_t>(PortWords::portAddress) || word > 0xFF) {
-        throw PortError(programFault(address, word));
-    }
+void PpdevPort::put(std::uint16_t, std::uint16_t word) {
     unsigned char data = static_cast<unsigned char>(word);
     if (settings_.calls->ioctl(fd_.get(), PPWDATA, &data) != 0) {
         failIoctl("Writing the data register of", errno);

@@ -33,12 +33,11 @@ public:
 
     const std::filesystem::path& device() const { return device_; }
 
-    // Releases the claim and closes the device; safe to call at any time.
-    void close();
-
 protected:
     // All or nothing: a step that fails undoes the steps before it.
     void open() override;
+    // Releases the claim and closes the device.
+    void release() override;
     void put(std::uint16_t address, std::uint16_t word) override;
 
 private:

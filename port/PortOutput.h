@@ -28,7 +28,8 @@ private:
 
 // One way of reaching the parallel port's data register. Opened by the first
 // write, never before: the program touches no port until the user acts. An
-// open that fails leaves nothing behind, so the next write may try again.
+// open that fails leaves nothing behind, so the next write may try again; a
+// write after close() opens again.
 class PortOutput {
 public:
     virtual ~PortOutput() = default;
@@ -37,12 +38,19 @@ public:
     PortOutput& operator=(const PortOutput&) = delete;
 
     // Returns once the word has taken effect on the data lines; throws PortError.
+    // A word for another address than 0x378, or with a high byte, is refused
+    // before anything is opened or written.
     void write(std::uint16_t address, std::uint16_t word);
+
+    // Gives back what open() took, writing nothing; safe to call at any time.
+    // A backend's destructor calls it, since the base's cannot reach release().
+    void close();
 
     bool isOpen() const { return opened_; }
 
 protected:
     virtual void open() {}
+    virtual void release() {}
     virtual void put(std::uint16_t address, std::uint16_t word) = 0;
 
 private:

@@ -17,6 +17,7 @@ public:
     void addTap(Tap tap) { taps_.push_back(std::move(tap)); }
 
 protected:
+    void release() override { inner_->close(); }
     void put(std::uint16_t address, std::uint16_t word) override {
         inner_->write(address, word);
         for (const auto& tap : taps_) {

@@ -1,24 +1,17 @@
 #include "send/CodeReader.h"
 
+#include "port/MessageText.h"
+
 #include <unistd.h>
 
 #include <cerrno>
 
 std::optional<int> readCode(std::string_view text) {
-    if (text.empty() || text.size() > 3) {
+    const auto code = readDecimal(text, 127);
+    if (!code) {
         return std::nullopt;
     }
-    int code = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') {
-            return std::nullopt;
-        }
-        code = code * 10 + (c - '0');
-    }
-    if (code > 127) {
-        return std::nullopt;
-    }
-    return code;
+    return static_cast<int>(*code);
 }
 
 TokenReader::Status TokenReader::next(std::string& token) {
@@ -60,7 +53,11 @@ TokenReader::Status TokenReader::next(std::string& token) {
         }
         const ssize_t n = ::read(fd_, buffer_, sizeof buffer_);
         if (n < 0) {
-            return errno == EINTR ? Status::Interrupted : Status::Failed;
+            if (errno == EINTR || errno == EAGAIN) {
+                continue;
+            }
+            error_ = errno;
+            return Status::Failed;
         }
         begin_ = 0;
         end_ = static_cast<std::size_t>(n);

@@ -5,7 +5,8 @@
 #include <string>
 #include <string_view>
 
-// A code as a script writes it: one to three decimal digits, 0 to 127.
+// A code as a script writes it: a whole number from 0 to 127 in decimal, with
+// any leading zeros ("0064", as printf %04d writes it).
 std::optional<int> readCode(std::string_view text);
 
 // Splits what arrives on a file descriptor into whitespace-separated tokens,
@@ -24,6 +25,8 @@ public:
     Status next(std::string& token);
     // The line the last token stood on, counting from 1.
     int line() const { return tokenLine_; }
+    // Why reading failed, as errno.
+    int error() const { return error_; }
 
 private:
     int fd_;
@@ -36,4 +39,5 @@ private:
     int tokenLine_ = 1;
     std::string partial_;
     bool inToken_ = false;
+    int error_ = 0;
 };

@@ -1,5 +1,6 @@
 #include "send/Sender.h"
+#include "setup/StopSignals.h"
 
 int main(int argc, char** argv) {
-    return runSender(argc, argv);
+    return endAs(runSender(argc, argv));
 }

@@ -1,6 +1,6 @@
 #include "setup/CommandLine.h"
 
-#include "port/PortFault.h"
+#include "port/MessageText.h"
 
 #include <algorithm>
 
@@ -26,12 +26,11 @@ bool looksNumeric(const std::string& argument) {
 }
 
 bool readInterval(const std::string& text, int& milliseconds) {
-    if (text.empty() || text.size() > 7 ||
-        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-        return false;
+    const auto value = readDecimal(text, longestInterval);
+    if (value) {
+        milliseconds = static_cast<int>(*value);
     }
-    milliseconds = std::stoi(text);
-    return milliseconds <= longestInterval;
+    return value.has_value();
 }
 
 std::string helpText(Program program, const std::vector<Option>& options) {
@@ -174,6 +173,10 @@ CommandLine readCommandLine(const std::vector<std::string>& arguments, Program p
         line.options.trace = given("trace").front();
         if (line.options.trace.empty()) {
             return misuse(program, "--trace needs a file name");
+        }
+        if (line.options.trace == "-") {
+            return misuse(program, "--trace=- is not taken: the trace is not written to standard "
+                                   "output; name a file");
         }
     }
     if (!given("port").empty()) {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "port/PortFault.h"
+#include "port/MessageText.h"
 
 #include <string>
 #include <string_view>

@@ -4,8 +4,11 @@
 #include "hardware/PpdevPort.h"
 #include "port/NTPort.h"
 #include "port/TappedPort.h"
+#include "setup/StandardStreams.h"
 
-#include <cstdio>
+#include <unistd.h>
+
+#include <string>
 
 namespace {
 
@@ -71,7 +74,10 @@ void PortStack::install() const {
 
 std::optional<std::string> PortStack::finish() {
     releasePortOutput();
-    output.reset();
+    if (output) {
+        output->close();
+        output.reset();
+    }
     if (!trace) {
         return std::nullopt;
     }
@@ -85,14 +91,13 @@ std::optional<std::string> PortStack::finish() {
 
 void logLatchedFrames(SimulatedBoard& board) {
     board.onFrameLatched([](const LatchedFrame& frame) {
+        std::string line =
+            "frame " + std::to_string(frame.number) + ": code " + std::to_string(frame.code);
         if (frame.malformed()) {
-            std::printf("frame %llu: code %d (malformed: %d clock edges)\n",
-                        static_cast<unsigned long long>(frame.number), frame.code,
-                        frame.clockEdges);
-        } else {
-            std::printf("frame %llu: code %d\n", static_cast<unsigned long long>(frame.number),
-                        frame.code);
+            line += " (malformed: " + std::to_string(frame.clockEdges) + " clock edges)";
         }
-        std::fflush(stdout);
+        // Straight to the descriptor, no stdio buffer: a reader that stalls
+        // holds the program only until a stop signal.
+        writeWhole(STDOUT_FILENO, line + "\n");
     });
 }

@@ -38,5 +38,5 @@ PortStack buildPortStack(const ProgramOptions& options, Program program,
                          std::shared_ptr<PortOutput> replacement = nullptr);
 
 // Prints "frame <n>: code <c>" on standard output for every frame the board
-// latches, flushed at once so that a reader sees it as it happens.
+// latches, written at once so that a reader sees it as it happens.
 void logLatchedFrames(SimulatedBoard& board);

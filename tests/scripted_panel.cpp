@@ -7,6 +7,7 @@
 #include "RecorderPort.h"
 #include "app/Program.h"
 #include "panel/Form1.h"
+#include "setup/StopSignals.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -76,6 +77,7 @@ int main(int argc, char** argv) {
     const int status = runProgram(argc, argv, hooks);
     if (recorder) {
         std::printf("writes: %zu\n", recorder->writes().size());
+        std::fflush(stdout);
     }
-    return status;
+    return endAs(status);
 }

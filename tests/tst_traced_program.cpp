@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -113,8 +114,9 @@ private slots:
         QCOMPARE(vcd.count(QRegularExpression("\\$var wire 1 \\S+ D[0-7] \\$end")), 8);
     }
 
-    // SIGKILL cannot be handled: the frames written before it are in the file
-    // all the same, without the closing timestamp.
+    // The program closes its trace on whole frames, then dies by the signal, as
+    // other tools do. SIGKILL cannot be handled: the frames written before it
+    // are in the file all the same, without the closing timestamp.
     void aSignalEndsTheRunWithTheTraceWhole_data() {
         QTest::addColumn<int>("signal");
         QTest::addColumn<int>("stampCount");
@@ -135,12 +137,68 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT((out += panel.readAllStandardOutput()).contains("frame 2"), 20000);
         ::kill(pid_t(panel.processId()), signal);
         QVERIFY(panel.waitForFinished(20000));
-        if (signal != SIGKILL) {
-            QCOMPARE(panel.exitStatus(), QProcess::NormalExit);
-            QCOMPARE(panel.exitCode(), 128 + signal);
-        }
+        QCOMPARE(panel.exitStatus(), QProcess::CrashExit);
+        QCOMPARE(panel.exitCode(), signal);
         QCOMPARE(decoded(trace), (Codes{127, 127}));
         QCOMPARE(traceStamps(trace), stampCount);
+    }
+
+    // Nobody reads the frame log: the panel still ends on SIGTERM.
+    void aStalledFrameLogDoesNotHoldOffTheEnd() {
+        const QString trace = dir.filePath("stalled.vcd");
+        int output[2];
+        QVERIFY(::pipe2(output, O_CLOEXEC) == 0);
+        const int in = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        QStringList actions;
+        for (int i = 0; i < 3000; ++i) {
+            actions << "full"
+                    << "zero";
+        }
+        RawChild panel(SCRIPTED_PROGRAM, {"--port=sim", "--trace=" + trace}, in, output[1],
+                       testEnvironment(actions.join(',')));
+        QVERIFY(waitUntil([&output] {
+            int waiting = 0;
+            ::ioctl(output[0], FIONREAD, &waiting);
+            return waiting > 60000;
+        }));
+        ::kill(panel.pid(), SIGTERM);
+        const auto status = panel.finish(30000);
+        for (const int fd : {output[0], output[1], in}) {
+            ::close(fd);
+        }
+        QVERIFY2(status, "the panel hangs on its frame log");
+        QVERIFY(WIFSIGNALED(*status) && WTERMSIG(*status) == SIGTERM);
+        QCOMPARE(traceStamps(trace) % 16, 1);
+    }
+
+    // A closed standard output takes no file: the trace stays a trace.
+    void aClosedStandardOutputTakesNoFile() {
+        const QString trace = dir.filePath("closed.vcd");
+        const int in = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        RawChild panel(SCRIPTED_PROGRAM, {"--port=sim", "--trace=" + trace}, in, -1,
+                       testEnvironment("full,exit"));
+        const auto status = panel.finish(30000);
+        ::close(in);
+        QVERIFY(status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
+        QFile file(trace);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(!file.readAll().contains("frame"));
+        QCOMPARE(traceStamps(trace), 33);
+    }
+
+    // A session that sends nothing leaves an existing trace as it was.
+    void aSessionWithoutFramesLeavesTheTraceAlone() {
+        const QString trace = dir.filePath("kept.vcd");
+        QFile file(trace);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("an older session\n");
+        file.close();
+        QCOMPARE(
+            runChild(SCRIPTED_PROGRAM, {"--port=sim", "--trace=" + trace}, testEnvironment("exit"))
+                .status,
+            0);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("an older session\n"));
     }
 
     // A trace that fills its disk is one failure, told once with its cause.
@@ -158,7 +216,10 @@ private slots:
         QCOMPARE(panel.exitCode(), 1);
         const QString err = QString::fromLocal8Bit(panel.readAllStandardError());
         QCOMPARE(err.count("zovrel-panel: "), 1);
-        QVERIFY2(err.contains("could not be written: File too large (EFBIG)"), qPrintable(err));
+        QVERIFY2(err.contains("reached the port, but the trace file '" + trace +
+                              "' could not be written: File too large (EFBIG); it keeps the"),
+                 qPrintable(err));
+        QCOMPARE(traceStamps(trace) % 16, 0);
     }
 
     // User text in a message is cleaned and cut short; a path is taken byte for byte.

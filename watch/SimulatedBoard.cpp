@@ -1,6 +1,5 @@
 #include "watch/SimulatedBoard.h"
 
-#include "port/PortFault.h"
 #include "port/PortWords.h"
 
 #include <algorithm>
@@ -16,10 +15,7 @@ void SimulatedBoard::onFrameLatched(FrameListener listener) {
     listeners_.push_back(std::move(listener));
 }
 
-void SimulatedBoard::put(std::uint16_t address, std::uint16_t word) {
-    if (address != static_cast<std::uint16_t>(PortWords::portAddress) || word > 0xFF) {
-        throw PortError(programFault(address, word));
-    }
+void SimulatedBoard::put(std::uint16_t, std::uint16_t word) {
     drive(word, nowNs());
 }
 

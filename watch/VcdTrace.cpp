@@ -1,9 +1,10 @@
 #include "watch/VcdTrace.h"
 
-#include "port/PortFault.h"
+#include "port/MessageText.h"
 #include "port/PortWords.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -48,10 +49,32 @@ std::string vcdHeader(const std::string& producer) {
     return header;
 }
 
+std::string shownPath(const std::filesystem::path& path) {
+    return "the trace file '" + printable(path.string()) + "'";
+}
+
+// Which of the program's own standard streams the file is, if any: writing a
+// trace there would destroy the codes being read or garble what is printed.
+const char* standardStreamOf(const struct stat& file) {
+    const char* names[] = {"standard input", "standard output", "standard error"};
+    for (int fd = 0; fd <= 2; ++fd) {
+        struct stat stream {};
+        if (::fstat(fd, &stream) == 0 && stream.st_dev == file.st_dev &&
+            stream.st_ino == file.st_ino) {
+            return names[fd];
+        }
+    }
+    return nullptr;
+}
+
+std::string frameCount(std::uint64_t count) {
+    return count == 1 ? "1 whole frame" : std::to_string(count) + " whole frames";
+}
+
 } // namespace
 
 void VcdTrace::check(const std::filesystem::path& path) {
-    const std::string shown = "the trace file '" + printable(path.string()) + "'";
+    const std::string shown = shownPath(path);
     if (path.empty()) {
         throw TraceError("no trace file was named");
     }
@@ -60,6 +83,9 @@ void VcdTrace::check(const std::filesystem::path& path) {
     if (::stat(path.c_str(), &existing) == 0) {
         if (!S_ISREG(existing.st_mode)) {
             throw TraceError("cannot write " + shown + ": it exists and is not a regular file");
+        }
+        if (const char* stream = standardStreamOf(existing)) {
+            throw TraceError("cannot write " + shown + ": it is this program's " + stream);
         }
         error = ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0 ? 0 : errno;
     } else if (errno != ENOENT) {
@@ -77,20 +103,36 @@ void VcdTrace::check(const std::filesystem::path& path) {
 std::unique_ptr<VcdTrace> VcdTrace::create(const std::filesystem::path& path,
                                            const std::string& producer) {
     check(path);
-    const std::string shown = "the trace file '" + printable(path.string()) + "'";
-    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666));
+    const std::string shown = shownPath(path);
+    // An existing file is opened as it is and left so until the first word:
+    // a run that writes nothing changes nothing.
+    constexpr int flags = O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+    bool created = true;
+    UniqueFd fd(::open(path.c_str(), flags | O_CREAT | O_EXCL, 0666));
+    if (!fd && errno == EEXIST) {
+        created = false;
+        fd = UniqueFd(::open(path.c_str(), flags));
+    }
     if (!fd) {
         throw TraceError("cannot write " + shown + ": " + errorText(errno));
     }
-    std::unique_ptr<VcdTrace> trace(new VcdTrace(std::move(fd), path, producer));
-    if (!trace->flush()) {
-        throw TraceError("cannot write " + shown + ": " + errorText(trace->error_));
+    struct stat opened {};
+    if (::fstat(fd.get(), &opened) != 0 || !S_ISREG(opened.st_mode)) {
+        throw TraceError("cannot write " + shown + ": it exists and is not a regular file");
     }
-    return trace;
+    if (const char* stream = standardStreamOf(opened)) {
+        throw TraceError("cannot write " + shown + ": it is this program's " + stream);
+    }
+    // Two runs on one trace would interleave their frames.
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+        throw TraceError("cannot write " + shown + ": another run is writing it");
+    }
+    return std::unique_ptr<VcdTrace>(new VcdTrace(std::move(fd), path, producer, created));
 }
 
-VcdTrace::VcdTrace(UniqueFd fd, std::filesystem::path path, const std::string& producer)
-    : fd_(std::move(fd)), path_(std::move(path)), buffer_(vcdHeader(producer)) {
+VcdTrace::VcdTrace(UniqueFd fd, std::filesystem::path path, const std::string& producer,
+                   bool created)
+    : fd_(std::move(fd)), path_(std::move(path)), buffer_(vcdHeader(producer)), created_(created) {
     buffer_.reserve(flushSize + 1024);
 }
 
@@ -113,10 +155,19 @@ void VcdTrace::record(std::uint16_t word) {
 
 void VcdTrace::recordAt(std::uint64_t nanoseconds, std::uint16_t word) {
     if (!fd_) {
-        throw TraceError("the trace file '" + printable(path_.string()) + "' is already closed");
+        throw TraceError(shownPath(path_) + " is already closed");
     }
     const std::uint16_t lines = word & 0xFF;
     if (words_ == 0) {
+        // The first word replaces what the file held, header first.
+        if (::ftruncate(fd_.get(), 0) != 0) {
+            error_ = errno;
+            fail();
+        }
+        if (!flush()) {
+            fail();
+        }
+        wholeBytes_ = written_;
         lastTime_ = nanoseconds;
         buffer_ += '#';
         appendNumber(buffer_, nanoseconds);
@@ -144,13 +195,24 @@ void VcdTrace::recordAt(std::uint64_t nanoseconds, std::uint16_t word) {
     // A frame is in the file once its closing word, the rise of select, is:
     // a program that dies after it loses no more than the frame in flight.
     const bool frameEnds =
-        (lines_ & PortWords::selectLine) == 0 && (lines & PortWords::selectLine) != 0;
+        words_ > 0 && (lines_ & PortWords::selectLine) == 0 && (lines & PortWords::selectLine) != 0;
     lines_ = lines;
     ++words_;
     if ((frameEnds || buffer_.size() >= flushSize) && !flush()) {
-        throw TraceError("the trace file '" + printable(path_.string()) +
-                         "' could not be written: " + errorText(error_));
+        fail();
     }
+    if (frameEnds) {
+        ++wholeFrames_;
+        wholeBytes_ = written_;
+    }
+}
+
+void VcdTrace::fail() {
+    // Cut back to the last whole frame, so that what stays is a trace a tool can read.
+    [[maybe_unused]] const int cut = ::ftruncate(fd_.get(), static_cast<off_t>(wholeBytes_));
+    throw TraceError("frame " + std::to_string(wholeFrames_ + 1) + " reached the port, but " +
+                     shownPath(path_) + " could not be written: " + errorText(error_) +
+                     "; it keeps the " + frameCount(wholeFrames_) + " before it");
 }
 
 bool VcdTrace::flush() {
@@ -165,6 +227,7 @@ bool VcdTrace::flush() {
             break;
         }
         done += static_cast<std::size_t>(n);
+        written_ += static_cast<std::uint64_t>(n);
     }
     buffer_.clear();
     return error_ == 0;
@@ -181,7 +244,9 @@ void VcdTrace::close() {
         appendNumber(buffer_, lastTime_ + closingGapNs);
         buffer_ += '\n';
     }
-    if (!told) {
+    // With no word written, a file that was there stays as it was; a new
+    // one holds the header, a trace of nothing.
+    if (!told && (words_ > 0 || created_)) {
         flush();
     }
     if (fd_.reset() != 0 && error_ == 0) {

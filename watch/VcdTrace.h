@@ -25,15 +25,19 @@ public:
     // Refuses, as create would, a path that cannot take a trace, without
     // creating or changing anything.
     static void check(const std::filesystem::path& path);
-    // Opens, or replaces, the regular file at path. Refuses anything else:
-    // a folder, a device, a pipe, a folder that does not exist.
+    // Opens the regular file at path, or makes it; an existing one is replaced
+    // at the first word, and left as it was by a run that writes none. Refuses
+    // anything else: a folder, a device, a pipe, a folder that does not exist,
+    // the program's own standard input, output or error, a file another run
+    // is tracing to (an exclusive lock).
     static std::unique_ptr<VcdTrace> create(const std::filesystem::path& path,
                                             const std::string& producer);
     ~VcdTrace();
     VcdTrace(const VcdTrace&) = delete;
     VcdTrace& operator=(const VcdTrace&) = delete;
 
-    // The word now on the data lines.
+    // The word now on the data lines. A file that cannot take it is cut back
+    // to the last whole frame, and TraceError says which frame was lost.
     void record(std::uint16_t word);
     // The same at a given time; times that do not advance are moved on by 1 ns.
     void recordAt(std::uint64_t nanoseconds, std::uint16_t word);
@@ -46,9 +50,10 @@ public:
     const std::filesystem::path& path() const { return path_; }
 
 private:
-    VcdTrace(UniqueFd fd, std::filesystem::path path, const std::string& producer);
+    VcdTrace(UniqueFd fd, std::filesystem::path path, const std::string& producer, bool created);
     // Writes out what is buffered; false once writing has failed (error_ says why).
     bool flush();
+    [[noreturn]] void fail();
 
     UniqueFd fd_;
     std::filesystem::path path_;
@@ -57,5 +62,9 @@ private:
     std::uint64_t lastTime_ = 0;
     std::uint16_t lines_ = 0;
     int error_ = 0;
+    bool created_ = false;
+    std::uint64_t written_ = 0;     // bytes in the file
+    std::uint64_t wholeBytes_ = 0;  // bytes up to the end of the last whole frame
+    std::uint64_t wholeFrames_ = 0; // frames whose closing word is in the file
     std::chrono::steady_clock::time_point firstWord_;
 };

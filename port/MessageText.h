@@ -1,13 +1,12 @@
 #pragma once
 
+// The texts every message is made of: numbers in hexadecimal, errno values by
+// name, and text from outside made safe to show.
+
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
-
-// A word the program should never have made: an address other than the data
-// register at 0x378, or a word with a high byte. Such a word is refused with
-// this text and nothing is written.
-std::string programFault(std::uint16_t address, std::uint16_t word);
 
 // "0x" and the value in upper-case hexadecimal, with at least minDigits digits.
 std::string hexText(unsigned value, int minDigits = 1);
@@ -20,3 +19,7 @@ std::string errorText(int error);
 // cut to 200 characters, control and invisible characters and bytes that are
 // not UTF-8 replaced with '?'.
 std::string printable(std::string_view text);
+
+// A whole number in decimal as a person or the kernel writes it: digits only,
+// leading zeros allowed, no sign, no space; nothing when it exceeds most.
+std::optional<unsigned long> readDecimal(std::string_view text, unsigned long most);

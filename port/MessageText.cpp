@@ -1,4 +1,4 @@
-#include "port/PortFault.h"
+#include "port/MessageText.h"
 
 #include <charconv>
 #include <cstdint>
@@ -56,12 +56,6 @@ std::string hexText(unsigned value, int minDigits) {
     return "0x" + std::string(shown.size() < wanted ? wanted - shown.size() : 0, '0') + shown;
 }
 
-std::string programFault(std::uint16_t address, std::uint16_t word) {
-    return "program fault: the word " + hexText(word, 4) + " to address " + hexText(address, 3) +
-           " was refused: only the data register at 0x378 is written, and only with a high "
-           "byte of 0. Nothing was written.";
-}
-
 std::string errorText(int error) {
     std::string text = std::strerror(error);
     if (const char* name = strerrorname_np(error)) {
@@ -89,4 +83,14 @@ std::string printable(std::string_view text) {
         shown += "...";
     }
     return shown;
+}
+
+std::optional<unsigned long> readDecimal(std::string_view text, unsigned long most) {
+    unsigned long value = 0;
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value);
+    if (text.empty() || error != std::errc() || stop != end || value > most) {
+        return std::nullopt;
+    }
+    return value;
 }
