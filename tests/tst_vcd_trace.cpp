@@ -212,17 +212,49 @@ private slots:
         QVERIFY(!QFile::exists(folder + "/t.vcd"));
     }
 
-    void anExistingTraceIsReplaced() {
+    // A run that writes no word leaves a file that was there as it was; the
+    // first word replaces it. A file that was not there holds the header.
+    void anExistingTraceIsReplacedAtTheFirstWord_data() {
+        QTest::addColumn<bool>("existed");
+        QTest::addColumn<int>("words");
+        QTest::newRow("no word: left as it was") << true << 0;
+        QTest::newRow("a word: replaced") << true << 1;
+        QTest::newRow("no word, a new file: the header") << false << 0;
+    }
+    void anExistingTraceIsReplacedAtTheFirstWord() {
+        QFETCH(bool, existed);
+        QFETCH(int, words);
         const QString path = tempPath("old.vcd");
-        QFile old(path);
-        QVERIFY(old.open(QIODevice::WriteOnly));
-        old.write(QByteArray(100000, '~'));
-        old.close();
+        QFile::remove(path);
+        const QByteArray old(100000, '~');
+        if (existed) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(old);
+        }
         auto trace = VcdTrace::create(path.toStdString(), "test");
-        trace->recordAt(0, 0x24);
+        QCOMPARE(QFileInfo(path).size(), existed ? old.size() : 0);
+        for (int i = 0; i < words; ++i) {
+            trace->recordAt(0, 0x24);
+        }
         trace->close();
-        QVERIFY(!readText(path).contains('~'));
-        QVERIFY(readText(path).startsWith("$date"));
+        const QString text = readText(path);
+        QCOMPARE(text.contains('~'), existed && words == 0);
+        QCOMPARE(text.startsWith("$date"), !existed || words > 0);
+    }
+
+    void aTraceAnotherRunWritesIsRefused() {
+        const QString path = tempPath("locked.vcd");
+        auto first = VcdTrace::create(path.toStdString(), "test");
+        try {
+            VcdTrace::create(path.toStdString(), "test");
+            QFAIL("a second trace was opened");
+        } catch (const TraceError& e) {
+            QCOMPARE(QString(e.what()),
+                     "cannot write the trace file '" + path + "': another run is writing it");
+        }
+        first->close();
+        VcdTrace::create(path.toStdString(), "test")->close(); // free once the first is done
     }
 
     void theTraceHoldsExactlyTheWordsThatReachedThePort_data() {
@@ -253,7 +285,9 @@ private slots:
                  failAt == 0 ? 0 : failAt + 1);
     }
 
-    void aTraceThatCannotBeWrittenSaysSo() {
+    // A file that stops taking words mid-frame is cut back to its last whole
+    // frame, and the failure names the frame that was lost.
+    void aTraceThatCannotBeWrittenKeepsWholeFrames() {
         const QString path = tempPath("limited.vcd");
         auto trace = VcdTrace::create(path.toStdString(), "test");
         // Files this process writes may not grow past 4 KiB for a moment.
@@ -263,17 +297,31 @@ private slots:
         rlimit small = before;
         small.rlim_cur = 4096;
         setrlimit(RLIMIT_FSIZE, &small);
-        bool refused = false;
+        QString failure;
+        int frames = 0;
         try {
-            for (int i = 0; i < 100000; ++i) {
-                trace->recordAt(std::uint64_t(i), std::uint16_t(i & 0xFF));
+            for (; frames < 1000; ++frames) {
+                trace->recordAt(std::uint64_t(frames) * 100, 0x24);
+                for (int bit = 0; bit < 7; ++bit) {
+                    trace->recordAt(std::uint64_t(frames) * 100 + 10 + 2 * bit, 0x21);
+                    trace->recordAt(std::uint64_t(frames) * 100 + 11 + 2 * bit, 0x23);
+                }
+                trace->recordAt(std::uint64_t(frames) * 100 + 50, 0x24);
             }
-            trace->close();
         } catch (const TraceError& e) {
-            refused = QString(e.what()).contains("could not be written");
+            failure = e.what();
         }
         setrlimit(RLIMIT_FSIZE, &before);
-        QVERIFY(refused);
+        QCOMPARE(failure, QStringLiteral("frame %1 reached the port, but the trace file '%2' could "
+                                         "not be written: File too large (EFBIG); it keeps the %3 "
+                                         "whole frames before it")
+                              .arg(frames + 1)
+                              .arg(path)
+                              .arg(frames));
+        trace->close(); // told already: not again
+        const QString body = bodyOf(readText(path));
+        QCOMPARE(body.count(QRegularExpression("(^|\n)#")), 16 * frames);
+        QVERIFY(body.endsWith("1#\n"));
     }
 
     void closingTwiceIsHarmlessAndWritingAfterItFails() {
