@@ -21,7 +21,7 @@ trap 'rm -rf "$work"' EXIT
 {
     sed -n '/^```sh/,/^```/p' "$source/README.md" | sed -e ':a' -e '/\\$/N; s/\\\n//; ta' |
         grep '^sigrok-cli'
-    grep -h '^\.B sigrok-cli' "$source"/packaging/*.1.in | sed 's/^\.B //; s/\\-/-/g'
+    sed 's/\\-/-/g' "$source"/packaging/*.1.in | grep '^sigrok-cli'
 } >"$work/commands"
 [[ -s "$work/commands" ]] || { echo "FAIL: no decoding command is documented"; exit 1; }
 

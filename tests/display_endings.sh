@@ -16,6 +16,14 @@ server=
 trap '[[ -n $server ]] && kill $server 2>/dev/null; rm -rf "$work"' EXIT
 unset QT_QPA_PLATFORM WAYLAND_DISPLAY
 fail() { echo "FAIL: $*"; cat "$work"/err 2>/dev/null; exit 1; }
+# Waits for a condition, polling, for up to 60 s: a loaded machine is slow, never wrong.
+wait_for() {
+    local until=$((SECONDS + 60))
+    until "$@"; do
+        ((SECONDS < until)) || return 1
+        sleep 0.02
+    done
+}
 
 # No display, or one that cannot be reached: one line, status 1, no trace.
 echo keep >"$work/old.vcd"
@@ -31,9 +39,10 @@ for display in "" ":55"; do
 done
 
 start_server() {
+    rm -f "$work/display"
     Xvfb -displayfd 1 -screen 0 1280x1024x24 >"$work/display" 2>/dev/null &
     server=$!
-    for _ in $(seq 100); do [[ -s "$work/display" ]] && break; sleep 0.05; done
+    wait_for grep -qx '[0-9][0-9]*' "$work/display" || fail "Xvfb did not start"
     export DISPLAY=:$(head -n 1 "$work/display")
 }
 
@@ -41,7 +50,8 @@ start_server() {
 start_server
 ZOVREL_SCRIPT=full "$scripted" --port=sim --trace="$work/lost.vcd" >"$work/out" 2>"$work/err" &
 pid=$!
-for _ in $(seq 100); do [[ $(grep -c '^frame' "$work/out") -ge 2 ]] && break; sleep 0.05; done
+two_frames() { [[ $(grep -c '^frame' "$work/out") -ge 2 ]]; }
+wait_for two_frames || fail "the panel sent no frames"
 kill "$server"
 server=
 status=0
@@ -54,9 +64,11 @@ grep -q "^zovrel-panel: the display was lost" "$work/err" || fail "no message fo
 start_server
 "$panel" --port=sim >/dev/null 2>"$work/err" &
 pid=$!
-window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Zovrel Rev B$' | head -n 1)
+shown() { xdotool search --onlyvisible --name '^Zovrel Rev B$' 2>/dev/null | head -n 1 >"$work/found" && [[ -s "$work/found" ]]; }
+wait_for shown || fail "the window did not appear"
+window=$(cat "$work/found")
 xdotool windowclose "$window"
-timeout 10 tail --pid="$pid" -f /dev/null || { kill "$pid"; fail "the program lives on without its window"; }
+timeout 60 tail --pid="$pid" -f /dev/null || { kill "$pid"; fail "the program lives on without its window"; }
 status=0
 wait "$pid" || status=$?
 [[ $status -eq 0 ]] || fail "status $status after the window was destroyed"

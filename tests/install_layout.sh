@@ -9,9 +9,9 @@ stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 DESTDIR="$stage" cmake --install "$build" --prefix /usr >/dev/null
 
-for file in bin/zovrel-panel bin/zovrel-send share/man/man1/zovrel-send.1 share/applications/zovrel-panel.desktop \
-    share/icons/hicolor/scalable/apps/zovrel-panel.svg share/man/man1/zovrel-panel.1 \
-    share/doc/zovrel-panel/README.md; do
+for file in bin/zovrel-panel bin/zovrel-send share/man/man1/zovrel-send.1.gz share/applications/zovrel-panel.desktop \
+    share/icons/hicolor/scalable/apps/zovrel-panel.svg share/man/man1/zovrel-panel.1.gz \
+    share/doc/zovrel-panel/README.md share/doc/zovrel-panel/copyright share/doc/zovrel-panel/changelog.gz; do
     [[ -f "$stage/usr/$file" ]] || { echo "FAIL: missing $file"; exit 1; }
 done
 
@@ -25,6 +25,7 @@ grep -q '^Icon=zovrel-panel$' "$stage/usr/share/applications/zovrel-panel.deskto
 grep -q '<svg' "$stage/usr/share/icons/hicolor/scalable/apps/zovrel-panel.svg"
 
 for program in zovrel-panel zovrel-send; do
+    gzip -dk "$stage/usr/share/man/man1/$program.1.gz"
     man=$stage/usr/share/man/man1/$program.1
     warnings=$(groff -man -Tutf8 -ww -z "$man" 2>&1)
     [[ -z "$warnings" ]] || { echo "FAIL: $program.1 renders with warnings: $warnings"; exit 1; }

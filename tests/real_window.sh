@@ -25,13 +25,28 @@ screenshot=$3
 unset QT_QPA_PLATFORM
 
 work=$(mktemp -d)
-openbox >/dev/null 2>&1 &
-manager=$!
-trap 'kill $manager 2>/dev/null; rm -rf "$work"' EXIT
-for _ in $(seq 200); do
-    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
-    sleep 0.05
-done
+manager=
+trap '[[ -n $manager ]] && kill $manager 2>/dev/null; rm -rf "$work"' EXIT
+# Waits for a condition, polling, for up to 60 s: a loaded machine is slow, never wrong.
+wait_for() {
+    local until=$((SECONDS + 60))
+    until "$@"; do
+        ((SECONDS < until)) || return 1
+        sleep 0.02
+    done
+}
+# The display may take clients a little after xvfb-run hands over; a window
+# manager that found it not yet there is started again.
+display_up() { xprop -root >/dev/null 2>&1; }
+wm_ready() {
+    if [[ -z $manager ]] || ! kill -0 "$manager" 2>/dev/null; then
+        openbox >>"$work/wm.log" 2>&1 &
+        manager=$!
+    fi
+    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'
+}
+wait_for display_up || { echo "FAIL: the virtual display did not start" >&2; exit 1; }
+wait_for wm_ready || { echo "FAIL: the window manager did not start" >&2; cat "$work/wm.log" >&2; exit 1; }
 "$program" --port=sim >"$work/out" 2>"$work/err" &
 pid=$!
 
@@ -42,26 +57,19 @@ fail() {
     kill "$pid" 2>/dev/null || true
     exit 1
 }
-wait_for_frames() {
-    for _ in $(seq 100); do
-        [[ $(grep -c '^frame ' "$work/out") -ge $1 ]] && return 0
-        sleep 0.05
-    done
-    fail "expected $1 frames"
-}
+frames_at_least() { [[ $(grep -c '^frame ' "$work/out") -ge $1 ]]; }
+wait_for_frames() { wait_for frames_at_least "$1" || fail "expected $1 frames"; }
 
-window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Zovrel Rev B$' | head -n 1) ||
-    fail "the window did not appear"
-monitor=$(timeout 20 xdotool search --sync --onlyvisible --name 'port monitor$' | head -n 1) ||
-    fail "the monitor did not appear"
-sleep 0.5
+# xdotool's own --sync can miss a window that maps while the machine is busy: poll instead.
+shown() { xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1 >"$work/found" && [[ -s "$work/found" ]]; }
+wait_for shown '^Zovrel Rev B$' || fail "the window did not appear"
+window=$(cat "$work/found")
+wait_for shown 'port monitor$' || fail "the monitor did not appear"
+monitor=$(cat "$work/found")
 
 # The panel is the active window with vsbBit(1) focused: Down sets bit 1, Run sends 2.
-for _ in $(seq 40); do
-    [[ $(xdotool getactivewindow 2>/dev/null) == "$window" ]] && break
-    sleep 0.05
-done
-[[ $(xdotool getactivewindow 2>/dev/null) == "$window" ]] || fail "the panel is not the active window"
+panel_active() { [[ $(xdotool getactivewindow 2>/dev/null) == "$window" ]]; }
+wait_for panel_active || fail "the panel is not the active window"
 xdotool key --clearmodifiers Down
 xdotool key --clearmodifiers alt+u
 wait_for_frames 1
@@ -80,13 +88,12 @@ xdotool mousemove --window "$window" 108 216 click 1 # Full Scale
 wait_for_frames 3
 xdotool key --clearmodifiers alt+u
 wait_for_frames 4
-sleep 0.2
 mkdir -p "$(dirname "$screenshot")"
 import -window "$window" "$screenshot"
 xdotool mousemove --window "$window" 505 216 click 1 # Exit
 
 status=0
-timeout 10 tail --pid="$pid" -f /dev/null || fail "the program did not end after Exit"
+timeout 60 tail --pid="$pid" -f /dev/null || fail "the program did not end after Exit"
 wait "$pid" || status=$?
 [[ $status -eq 0 ]] || fail "exit status $status after Exit"
 expected=$'frame 1: code 2\nframe 2: code 127\nframe 3: code 127\nframe 4: code 127'
