@@ -19,7 +19,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 need() {
     echo "emulated PC: $*" >&2
     if [[ "${CI:-}" == true ]]; then exit 1; fi
-    echo "skipped (scripts/install-deps test installs what it needs)"
+    echo "skipped: $* (scripts/install-deps test installs what it needs)"
     exit 77
 }
 for tool in qemu-system-x86_64 cpio xz dpkg-deb apt-get; do
@@ -30,15 +30,34 @@ done
 mkdir -p "$cache"
 kernel=$cache/vmlinux
 
-# The kernel that linux-image-amd64 depends on, unpacked; its bzImage's XZ
-# payload decompressed once into the plain ELF that QEMU boots directly.
-if [[ ! -s $kernel || ! -s $cache/modules/ppdev.ko ]]; then
+# The kernel that linux-image-amd64 depends on, by package and version: the
+# modules must come from the very kernel that boots. Its bzImage's XZ payload
+# is decompressed once into the plain ELF that QEMU boots directly.
+wanted_kernel() {
+    local package version
     package=$(apt-cache depends linux-image-amd64 2>/dev/null | sed -n 's/^ *Depends: \(linux-image-[0-9].*\)/\1/p' | head -n 1)
-    if [[ -z $package ]]; then
-        apt-get update -qq || true
-        package=$(apt-cache depends linux-image-amd64 2>/dev/null | sed -n 's/^ *Depends: \(linux-image-[0-9].*\)/\1/p' | head -n 1)
-    fi
-    [[ -n $package ]] || need "cannot tell which kernel linux-image-amd64 depends on (apt-cache)"
+    [[ -n $package ]] || return 1
+    version=$(apt-cache policy "$package" 2>/dev/null | sed -n 's/^ *Candidate: //p')
+    echo "$package $version"
+}
+wanted=$(wanted_kernel) || { apt-get update -qq || true; wanted=$(wanted_kernel) || true; }
+cached=$(cat "$cache/kernel-version" 2>/dev/null || true)
+damaged=
+if [[ -s $kernel && $(head -c 4 "$kernel" | od -An -c | tr -d ' ') != 177ELF ]]; then
+    damaged="$kernel is not an ELF image"
+fi
+for module in parport parport_pc ppdev; do
+    file=$cache/modules/$module.ko
+    [[ -z $damaged && -s $kernel && $(head -c 4 "$file" 2>/dev/null | od -An -c | tr -d ' ') != 177ELF ]] &&
+        damaged="$file is missing or not a kernel module"
+done
+if [[ -n $damaged ]]; then
+    echo "emulated PC: the cached kernel is damaged ($damaged); fetching it again" >&2
+fi
+if [[ -n $damaged || ! -s $kernel || ( -n $wanted && $wanted != "$cached" ) ]]; then
+    [[ -n $wanted ]] || need "cannot tell which kernel linux-image-amd64 depends on (apt-cache)"
+    package=${wanted%% *}
+    rm -rf "$cache/modules" "$kernel" "$cache/kernel-version" "$cache/initramfs.cpio"
     fetch=$(mktemp -d)
     (cd "$fetch" && apt-get download "$package" >/dev/null 2>&1) || need "apt-get download $package failed"
     dpkg-deb -x "$fetch"/*.deb "$fetch/root"
@@ -53,6 +72,7 @@ if [[ ! -s $kernel || ! -s $cache/modules/ppdev.ko ]]; then
     tail -c +$((offset + 1)) "$image" | xz -dc --single-stream >"$kernel.new" 2>/dev/null || true
     [[ $(head -c 4 "$kernel.new" | od -An -c | tr -d ' ') == 177ELF ]] || need "the kernel did not decompress to an ELF image"
     mv "$kernel.new" "$kernel"
+    echo "$wanted" >"$cache/kernel-version"
     rm -rf "$fetch"
 fi
 
@@ -100,13 +120,14 @@ fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 boot() {
-    local name=$1 iobase=$2 irq=$3
+    local name=$1 iobase=$2 irq=$3 status=0
     timeout 150 qemu-system-x86_64 -accel tcg -m 512 -nodefaults -no-reboot -display none \
         -kernel "$kernel" -initrd "$initramfs" \
         -append "console=ttyS0 panic=-1 quiet zovrel.machine=$name" \
         -serial "file:$work/console-$name.log" \
         -chardev null,id=lpt0 -device "isa-parallel,chardev=lpt0,iobase=$iobase,irq=$irq" \
-        -trace enable=parallel_ioport_write -D "$work/trace-$name.log" || true
+        -trace enable=parallel_ioport_write -D "$work/trace-$name.log" 2>"$work/qemu-$name.err" || status=$?
+    echo "$status" >"$work/qemu-$name.status"
 }
 boot a 0x378 7 &
 boot b 0x278 5 &
@@ -115,10 +136,15 @@ status=0
 "$checker" "$here/cases" "$work/console-a.log" "$work/trace-a.log" \
     "$work/console-b.log" "$work/trace-b.log" >"$cache/report.txt" || status=$?
 cat "$cache/report.txt"
-if [[ $status -ne 0 || -n "${ZOVREL_SHOW_CONSOLE:-}" ]]; then
-    for name in a b; do
-        echo "--- the guest's console, machine $name:"
-        tail -n 40 "$work/console-$name.log"
-    done
-fi
+# A machine that did not finish is told once: QEMU's own status (124: it ran
+# out of time), what QEMU said, and the last lines of the guest's console.
+for name in a b; do
+    if ! grep -q 'zovrel-pc: done' "$work/console-$name.log" 2>/dev/null || [[ -n "${ZOVREL_SHOW_CONSOLE:-}" ]]; then
+        echo "--- machine $name: QEMU ended with status $(cat "$work/qemu-$name.status")$(
+            [[ $(cat "$work/qemu-$name.status") == 124 ]] && echo ' (killed after 150 s)')"
+        [[ -s "$work/qemu-$name.err" ]] && sed 's/^/QEMU: /' "$work/qemu-$name.err" | tail -n 5
+        echo "--- the last lines of its console:"
+        tail -n 25 "$work/console-$name.log" 2>/dev/null || echo "(no console output)"
+    fi
+done
 exit $status
