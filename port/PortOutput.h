@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -15,6 +16,9 @@ public:
         LoadPpdevOrNameDevice,   // the device node is missing
         FreeThePort,             // another driver or program holds the port
         UseDefaultPort,          // direct I/O was refused
+        CheckTheAdapter,         // no USB adapter, or it went away
+        NameTheSerial,           // several adapters, or not the one named
+        AllowTheAdapter,         // no access to the adapter's device node
     };
 
     explicit PortError(const std::string& cause, Remedy remedy = Remedy::None)
@@ -47,6 +51,11 @@ public:
     void close();
 
     bool isOpen() const { return opened_; }
+
+    // Words taken but not yet on the lines. An output that sends a frame as
+    // one transfer (a USB adapter) holds its words until the frame's closing
+    // word; every other output puts each word on the lines as it is written.
+    virtual std::size_t heldWords() const { return 0; }
 
 protected:
     virtual void open() {}

@@ -13,10 +13,11 @@ struct Option {
 };
 
 bool isKnownPort(const std::string& port) {
-    if (port == "auto" || port == "sim" || port == "direct") {
+    if (port == "auto" || port == "sim" || port == "direct" || port == "ftdi") {
         return true;
     }
-    return port.rfind("ppdev:/", 0) == 0 && port.size() > 7;
+    return (port.rfind("ppdev:/", 0) == 0 && port.size() > 7) ||
+           (port.rfind("ftdi:", 0) == 0 && port.size() > 5);
 }
 
 // A code such as "-1" or "-.5" is an argument to refuse as a code, not an option.
@@ -84,7 +85,9 @@ CommandLine readCommandLine(const std::vector<std::string>& arguments, Program p
          "port",
          "How to reach the board: auto (the parallel port at 0x378 through ppdev, the default), "
          "ppdev:/dev/parportN (that port, taken as 0x378), direct (I/O instructions; needs "
-         "CAP_SYS_RAWIO) or sim (a simulated board that prints every frame it latches)."},
+         "CAP_SYS_RAWIO), ftdi or ftdi:SERIAL (an FTDI USB adapter in bit-bang mode, the one "
+         "there is or the one with that serial number) or sim (a simulated board that prints "
+         "every frame it latches)."},
         {{"trace"},
          "file",
          "Record every word written to the port in <file>, a Value Change Dump of the data "
@@ -184,7 +187,8 @@ CommandLine readCommandLine(const std::vector<std::string>& arguments, Program p
     }
     if (!isKnownPort(line.options.port)) {
         return misuse(program, "unknown port '" + line.options.port +
-                                   "'; use auto, sim, direct or ppdev:/dev/parportN");
+                                   "'; use auto, sim, direct, ppdev:/dev/parportN, ftdi or "
+                                   "ftdi:SERIAL");
     }
     if (panel) {
         line.options.monitor = !given("monitor").empty();

@@ -13,7 +13,7 @@ enum class Program { Panel, Sender };
 // What the command line asked for. Texts are the argument's bytes as given,
 // so that a path names the very file the user typed.
 struct ProgramOptions {
-    std::string port = "auto";      // auto, sim, direct or ppdev:/dev/parportN
+    std::string port = "auto";      // auto, sim, direct, ppdev:/dev/parportN, ftdi or ftdi:SERIAL
     std::string trace;              // a file to record every word in, or empty
     bool monitor = false;           // show the port monitor (always on the simulated board)
     int intervalMs = 0;             // the sender's wait after each frame but the last

@@ -1,15 +1,22 @@
 #include "setup/FailureText.h"
 
+#include "hardware/FtdiPort.h"
 #include "port/PortOutput.h"
 
 namespace {
 
 std::string advice(PortError::Remedy remedy, Program program) {
     using Remedy = PortError::Remedy;
+    const std::string again =
+        program == Program::Panel ? "start the panel again." : "run zovrel-send again.";
     switch (remedy) {
     case Remedy::None:
         return {};
     case Remedy::LoadDriversOrNameDevice:
+        if (ftdiAdapterConnected()) {
+            return "An FTDI USB adapter is connected: to reach the board through it, use "
+                   "--port=ftdi.";
+        }
         return "Load the parallel port drivers with 'sudo modprobe parport_pc' and 'sudo "
                "modprobe ppdev', or name a port that sits at another address (a PCI or PCIe "
                "card) with --port=ppdev:/dev/parportN.";
@@ -17,11 +24,19 @@ std::string advice(PortError::Remedy remedy, Program program) {
         return "Load the ppdev driver with 'sudo modprobe ppdev', or name the right device with "
                "--port=ppdev:/dev/parportN.";
     case Remedy::FreeThePort:
-        return std::string("Stop the program using the port, or unload that driver (for the "
-                           "printer driver: 'sudo rmmod lp'), then ") +
-               (program == Program::Panel ? "start the panel again." : "run zovrel-send again.");
+        return "Stop the program using the port, or unload that driver (for the printer "
+               "driver: 'sudo rmmod lp'), then " +
+               again;
     case Remedy::UseDefaultPort:
         return "Use the default port, --port=auto, which goes through the ppdev driver.";
+    case Remedy::CheckTheAdapter:
+        return "Check that the adapter is plugged in ('lsusb' lists it as 0403:...), then " + again;
+    case Remedy::NameTheSerial:
+        return "Name the adapter with --port=ftdi:SERIAL, one of the serial numbers found.";
+    case Remedy::AllowTheAdapter:
+        return "Install the package's udev rule (it gives the 'plugdev' group access), add "
+               "yourself to that group ('sudo usermod -aG plugdev $USER'), log out and in, and "
+               "plug the adapter in again.";
     }
     return {};
 }

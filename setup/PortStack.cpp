@@ -1,6 +1,7 @@
 #include "setup/PortStack.h"
 
 #include "hardware/DirectIoPort.h"
+#include "hardware/FtdiPort.h"
 #include "hardware/PpdevPort.h"
 #include "port/NTPort.h"
 #include "port/TappedPort.h"
@@ -15,6 +16,10 @@ namespace {
 std::shared_ptr<PortOutput> realPort(const std::string& port) {
     if (port == "direct") {
         return std::make_shared<DirectIoPort>();
+    }
+    if (port == "ftdi" || port.rfind("ftdi:", 0) == 0) {
+        return std::make_shared<FtdiPort>(
+            FtdiPort::Settings{port.size() > 5 ? port.substr(5) : std::string()});
     }
     PpdevPort::Settings settings;
     if (port.rfind("ppdev:", 0) == 0) {

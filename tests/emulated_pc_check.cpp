@@ -1,6 +1,8 @@
 // Judges a run of the emulated PC: for every case of the case table, the words
 // that reached the data register between its markers (from QEMU's trace of
-// the port), its exit status and what it said (from the guest's console).
+// the port), its exit status and what it said (from the guest's console); for
+// a case on the USB stack, the bulk OUT transfers its emulated FTDI adapters
+// recorded (one frame each) and no word on the port.
 //   emulated-pc-check CASES CONSOLE_A TRACE_A CONSOLE_B TRACE_B
 #include "FrameWords.h"
 
@@ -29,6 +31,7 @@ struct Write {
 struct Machine {
     std::map<int, int> status;
     std::map<int, std::string> said;
+    std::map<int, std::vector<Words>> transfers; // each adapter's, in the order they came
     bool done = false;
     std::vector<Write> writes;
 };
@@ -73,9 +76,17 @@ Machine readMachine(const char* console, const char* trace) {
     std::ifstream log(console);
     const std::regex status(R"(zovrel-pc: case (\d+) status (\d+))");
     const std::regex said(R"(zovrel-pc: case (\d+) said: (.*))");
+    const std::regex transfer(R"(zovrel-pc: case (\d+) usb \d+ transfer:((?: [0-9a-f]{2})*))");
     std::smatch match;
     for (std::string line; std::getline(log, line);) {
-        if (std::regex_search(line, match, status)) {
+        if (std::regex_search(line, match, transfer)) {
+            Words words;
+            std::istringstream bytes(match[2].str());
+            for (unsigned byte; bytes >> std::hex >> byte;) {
+                words.push_back(std::uint16_t(byte));
+            }
+            m.transfers[std::stoi(match[1])].push_back(words);
+        } else if (std::regex_search(line, match, status)) {
             m.status[std::stoi(match[1])] = std::stoi(match[2]);
         } else if (std::regex_search(line, match, said)) {
             m.said[std::stoi(match[1])] += match[2].str() + "\n";
@@ -133,14 +144,16 @@ int main(int argc, char** argv) {
     int failed = 0;
     for (int k = 0; k < 2; ++k) {
         if (!machines[k].done) {
-            std::cout << "FAIL: the guest of machine " << "ab"[k]
+            std::cout << "FAIL: the guest of machine "
+                      << "ab"[k]
                       << " did not finish its cases (QEMU's status and its console follow)\n";
             ++failed;
         }
     }
     std::vector<int> unreached;
     for (const Case& c : cases) {
-        const Machine& m = machines[c.stage == "at-0x278" ? 1 : 0];
+        const bool usb = c.stage == "usb";
+        const Machine& m = machines[c.stage == "at-0x278" || usb ? 1 : 0];
         // A machine that stopped early is told once, above, not once a case.
         if (!m.done && !m.status.count(c.number)) {
             unreached.push_back(c.number);
@@ -167,8 +180,24 @@ int main(int argc, char** argv) {
         } else if (m.status.at(c.number) != c.status) {
             why = "exit status " + std::to_string(m.status.at(c.number)) + ", expected " +
                   std::to_string(c.status);
-        } else if (data != c.words) {
+        } else if (!usb && data != c.words) {
             why = "expected " + shown(c.words) + "; saw " + shown(data);
+        } else if (usb && !data.empty()) {
+            why = "words reached the parallel port: " + shown(data);
+        } else if (usb) {
+            // One bulk OUT transfer a frame: sixteen words, never split or merged.
+            const auto& sent =
+                m.transfers.count(c.number) ? m.transfers.at(c.number) : std::vector<Words>{};
+            Words all;
+            for (const Words& t : sent) {
+                all.insert(all.end(), t.begin(), t.end());
+                if (why.empty() && t.size() != 16) {
+                    why = "a bulk OUT transfer of " + shown(t) + ", not one frame";
+                }
+            }
+            if (why.empty() && all != c.words) {
+                why = "expected on the adapter " + shown(c.words) + "; saw " + shown(all);
+            }
         } else if (!c.says.empty() && said.find(c.says) == std::string::npos) {
             why = "it did not say \"" + c.says + "\"";
         }

@@ -28,9 +28,10 @@ private slots:
         QTest::addColumn<QString>("textHas");
         const auto row = [](const char* name, QStringList args, Outcome o, QString port,
                             QString has = {}) { QTest::newRow(name) << args << o << port << has; };
-        const QString ports = "; use auto, sim, direct or ppdev:/dev/parportN";
+        const QString ports = "; use auto, sim, direct, ppdev:/dev/parportN, ftdi or ftdi:SERIAL";
         row("nothing", {}, Outcome::Run, "auto");
         row("sim", {"--port=sim"}, Outcome::Run, "sim");
+        row("monitor", {"--monitor"}, Outcome::Run, "auto+monitor");
         row("sim, separate value", {"--port", "sim"}, Outcome::Run, "sim");
         row("direct", {"--port=direct"}, Outcome::Run, "direct");
         row("named device", {"--port=ppdev:/dev/parport1"}, Outcome::Run, "ppdev:/dev/parport1");
@@ -48,6 +49,8 @@ private slots:
             "unknown port 'ppdev:'" + ports);
         row("relative device", {"--port=ppdev:parport0"}, Outcome::Misuse, {},
             "unknown port 'ppdev:parport0'" + ports);
+        row("device that is only a slash", {"--port=ppdev:/"}, Outcome::Misuse, {},
+            "unknown port 'ppdev:/'" + ports);
         row("port twice", {"--port=sim", "--port=auto"}, Outcome::Misuse, {},
             "--port given more than once");
         row("trace twice", {"--trace=a", "--trace=b"}, Outcome::Misuse, {},
@@ -75,7 +78,8 @@ private slots:
         QCOMPARE(line.outcome, outcome);
         switch (outcome) {
         case Outcome::Run:
-            QCOMPARE(QString::fromStdString(line.options.port), port);
+            QCOMPARE(QString::fromStdString(line.options.port), port.section('+', 0, 0));
+            QCOMPARE(line.options.monitor, port.endsWith("+monitor"));
             QCOMPARE(text, QString());
             break;
         case Outcome::PrintAndExit:

@@ -40,6 +40,24 @@ void writeFile(const QString& path, const QByteArray& bytes) {
     file.write(bytes);
 }
 
+const QString helpText = QStringLiteral(
+    "Usage: zovrel-send [options] CODE...|-\n"
+    "Sends wiper codes (0 to 127) to the Zovrel Rev B board on the first parallel port (0x378), "
+    "one frame each, in the order given.\n\n"
+    "Options:\n"
+    "  -h, --help        Show this help and exit.\n"
+    "  --version         Show the program's version and exit.\n"
+    "  --port <port>     How to reach the board: auto (the parallel port at 0x378 through ppdev, "
+    "the default), ppdev:/dev/parportN (that port, taken as 0x378), direct (I/O instructions; "
+    "needs CAP_SYS_RAWIO), ftdi or ftdi:SERIAL (an FTDI USB adapter in bit-bang mode, the one "
+    "there is or the one with that serial number) or sim (a simulated board that prints every "
+    "frame it latches).\n"
+    "  --trace <file>    Record every word written to the port in <file>, a Value Change Dump of "
+    "the data lines D0 to D7 (an existing file is replaced).\n"
+    "  --interval <ms>   Wait <ms> milliseconds after each frame but the last (0 to 3600000).\n\n"
+    "Arguments:\n"
+    "  CODE...|-         Codes 0 to 127, or - to read them from standard input.\n");
+
 } // namespace
 
 class SenderTest : public QObject {
@@ -63,6 +81,7 @@ private slots:
         QTest::newRow("-1") << QStringList{"-1"} << "code 1 of 1, '-1', " + notCode;
         QTest::newRow("+5") << QStringList{"+5"} << "code 1 of 1, '+5', " + notCode;
         QTest::newRow("64.5") << QStringList{"64.5"} << "code 1 of 1, '64.5', " + notCode;
+        QTest::newRow("-.5") << QStringList{"-.5"} << "code 1 of 1, '-.5', " + notCode;
         QTest::newRow("0x40") << QStringList{"0x40"} << "code 1 of 1, '0x40', " + notCode;
         QTest::newRow("1e2") << QStringList{"5", "1e2"} << "code 2 of 2, '1e2', " + notCode;
         QTest::newRow("padded 128") << QStringList{"00128"} << "code 1 of 1, '00128', " + notCode;
@@ -78,7 +97,8 @@ private slots:
             << QStringList{"--colour", "1"} << "Unknown option 'colour'. (try --help)";
         QTest::newRow("bad port")
             << QStringList{"--port=lpt1", "1"}
-            << "unknown port 'lpt1'; use auto, sim, direct or ppdev:/dev/parportN (try --help)";
+            << "unknown port 'lpt1'; use auto, sim, direct, ppdev:/dev/parportN, ftdi or "
+               "ftdi:SERIAL (try --help)";
         const QString interval =
             "--interval takes a whole number of milliseconds from 0 to 3600000, not '%1' "
             "(try --help)";
@@ -149,6 +169,11 @@ private slots:
             << "zovrel-send: line 1: '300' is not a whole number from 0 to 127; 0 frames sent "
                "before it\n"
             << QList<int>{};
+        QTest::newRow("a bad token of 40 characters is shown whole")
+            << QStringList{"--port=sim", "-"} << QByteArray(40, 'y') << 2
+            << "zovrel-send: line 1: '" + QString(40, u'y') +
+                   "' is not a whole number from 0 to 127; 0 frames sent before it\n"
+            << QList<int>{};
         QTest::newRow("a long bad token is cut")
             << QStringList{"--port=sim", "-"} << QByteArray("1 ") + QByteArray(100, 'x') << 2
             << "zovrel-send: line 1: '" + QString(40, u'x') +
@@ -172,7 +197,7 @@ private slots:
         QCOMPARE(f.status, status);
         QCOMPARE(f.err, err);
         if (arguments.contains("--help")) {
-            QVERIFY(f.out.startsWith("Usage: zovrel-send [options] CODE...|-\n"));
+            QCOMPARE(f.out, helpText);
         } else {
             QCOMPARE(f.out, expectedFrames(frames));
         }
@@ -212,27 +237,29 @@ private slots:
         QTest::addColumn<QString>("input"); // a file, or "pipe" for one the test feeds slowly
         QTest::addColumn<bool>("outputStalls");
         QTest::addColumn<int>("signal");
+        QTest::addColumn<int>("given"); // codes given: the run must end before them all
         QStringList manyOnTheLine{"--port=sim"};
         for (int i = 0; i < 100'000; ++i) {
             manyOnTheLine << QString::number(i % 128);
         }
         QTest::newRow("codes on the command line, output stalled, SIGINT")
-            << manyOnTheLine << "" << true << int(SIGINT);
+            << manyOnTheLine << "" << true << int(SIGINT) << 100'000;
         QTest::newRow("codes waiting on standard input, output stalled, SIGTERM")
-            << QStringList{"--port=sim", "-"} << "million" << true << int(SIGTERM);
+            << QStringList{"--port=sim", "-"} << "million" << true << int(SIGTERM) << 1'000'000;
         QTest::newRow("codes waiting, output to a file, SIGHUP")
-            << QStringList{"--port=sim", "-"} << "million" << false << int(SIGHUP);
+            << QStringList{"--port=sim", "-"} << "million" << false << int(SIGHUP) << 1'000'000;
         QTest::newRow("a slow pipe, SIGHUP")
-            << QStringList{"--port=sim", "-"} << "pipe" << false << int(SIGHUP);
+            << QStringList{"--port=sim", "-"} << "pipe" << false << int(SIGHUP) << 4;
         QTest::newRow("waiting out an interval, SIGINT")
             << QStringList{"--port=sim", "--interval=60000", "-"} << "million" << false
-            << int(SIGINT);
+            << int(SIGINT) << 2;
     }
     void aStopSignalEndsTheRunBetweenFrames() {
         QFETCH(QStringList, arguments);
         QFETCH(QString, input);
         QFETCH(bool, outputStalls);
         QFETCH(int, signal);
+        QFETCH(int, given);
         const QString trace = dir.filePath("signal.vcd");
         const QString log = dir.filePath("signal.log");
         QFile::remove(trace);
@@ -266,6 +293,7 @@ private slots:
         QCOMPARE(WTERMSIG(*status), signal);
         const int stamps = traceStamps(trace);
         QVERIFY2(stamps >= 17 && stamps % 16 == 1, qPrintable(QString::number(stamps)));
+        QVERIFY2(stamps / 16 < given, "the run went on after the signal");
         if (!outputStalls) {
             QCOMPARE(frameLines(QString::fromLatin1(fileBytes(log))).size(), stamps / 16);
         }
@@ -303,6 +331,10 @@ private slots:
             << QStringList{"--port=sim", "5"} << "out" << 2
             << "zovrel-send: cannot write the trace file '%1': it is this program's standard "
                "output\n";
+        QTest::newRow("a bad first code on standard input")
+            << QStringList{"--port=sim", "-"} << "" << 2
+            << "zovrel-send: line 1: 'x' is not a whole number from 0 to 127; 0 frames sent "
+               "before it\n";
         QTest::newRow("a refused port")
             << QStringList{"--port=ppdev:/nonexistent/parport9", "5"} << "" << 1
             << "zovrel-send: frame 1 failed: /nonexistent/parport9 does not exist. Load the ppdev "
@@ -323,6 +355,11 @@ private slots:
             process.setStandardOutputFile(file, QIODevice::Append);
         }
         process.start(senderProgram, QStringList{"--trace=" + file} + arguments);
+        if (stream != "in") {
+            QVERIFY(process.waitForStarted());
+            process.write("x\n");
+            process.closeWriteChannel();
+        }
         QVERIFY(process.waitForFinished(30000));
         QCOMPARE(process.exitCode(), status);
         QCOMPARE(QString::fromLocal8Bit(process.readAllStandardError()),

@@ -4,7 +4,7 @@
 # a second machine, at 0x278 only), and runs the real programs in it: every
 # word that reaches the port is logged by QEMU from outside the guest and
 # checked against the frames each case must send.
-#   run.sh CACHE_DIR SENDER SCRIPTED_PANEL CHECKER
+#   run.sh CACHE_DIR SENDER SCRIPTED_PANEL CHECKER FTDI_GADGET
 # The kernel and the initramfs are kept in CACHE_DIR; the kernel is fetched
 # with apt-get once. The verdict of every case goes to CACHE_DIR/report.txt;
 # ZOVREL_SHOW_CONSOLE=1 prints the guests' consoles too. Nothing here is
@@ -14,6 +14,12 @@ cache=$1
 sender=$2
 panel=$3
 checker=$4
+gadget=$5
+# The drivers the cases load, as the kernel package lays them out.
+modules=(drivers/parport/parport drivers/parport/parport_pc drivers/char/ppdev fs/configfs/configfs
+    drivers/usb/common/usb-common drivers/usb/core/usbcore drivers/usb/gadget/udc/udc-core
+    drivers/usb/gadget/libcomposite drivers/usb/gadget/function/usb_f_fs
+    drivers/usb/gadget/udc/dummy_hcd drivers/usb/serial/usbserial drivers/usb/serial/ftdi_sio)
 here=$(cd "$(dirname "$0")" && pwd)
 
 need() {
@@ -46,8 +52,8 @@ damaged=
 if [[ -s $kernel && $(head -c 4 "$kernel" | od -An -c | tr -d ' ') != 177ELF ]]; then
     damaged="$kernel is not an ELF image"
 fi
-for module in parport parport_pc ppdev; do
-    file=$cache/modules/$module.ko
+for module in "${modules[@]}"; do
+    file=$cache/modules/$(basename "$module").ko
     [[ -z $damaged && -s $kernel && $(head -c 4 "$file" 2>/dev/null | od -An -c | tr -d ' ') != 177ELF ]] &&
         damaged="$file is missing or not a kernel module"
 done
@@ -62,10 +68,9 @@ if [[ -n $damaged || ! -s $kernel || ( -n $wanted && $wanted != "$cached" ) ]]; 
     (cd "$fetch" && apt-get download "$package" >/dev/null 2>&1) || need "apt-get download $package failed"
     dpkg-deb -x "$fetch"/*.deb "$fetch/root"
     mkdir -p "$cache/modules"
-    for module in parport/parport.ko parport/parport_pc.ko; do
-        cp "$fetch"/root/lib/modules/*/kernel/drivers/$module "$cache/modules/"
+    for module in "${modules[@]}"; do
+        cp "$fetch"/root/lib/modules/*/kernel/$module.ko "$cache/modules/"
     done
-    cp "$fetch"/root/lib/modules/*/kernel/drivers/char/ppdev.ko "$cache/modules/"
     image=$(ls "$fetch"/root/boot/vmlinuz-*)
     offset=$(LC_ALL=C grep -obUaP '\xfd7zXZ\x00' "$image" | head -n 1 | cut -d: -f1)
     [[ -n $offset ]] || need "no XZ payload in $image"
@@ -83,7 +88,7 @@ plugin=$(ls /usr/lib/*/qt6/plugins/platforms/libqoffscreen.so 2>/dev/null | head
 [[ -n $plugin ]] || need "Qt's offscreen platform plugin is missing (qt6-qpa-plugins)"
 font=/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf
 [[ -f $font && -d /etc/fonts ]] || need "no font for the panel (fonts-dejavu-core)"
-inputs=("$sender" "$panel" "$here/init" "$here/cases" "$0")
+inputs=("$sender" "$panel" "$gadget" "$here/init" "$here/cases" "$0")
 stale=no
 [[ -s $initramfs ]] || stale=yes
 for input in "${inputs[@]}"; do [[ $input -nt $initramfs ]] && stale=yes; done
@@ -99,6 +104,7 @@ if [[ $stale == yes ]]; then
     cp "$cache"/modules/*.ko "$root/modules/"
     cp "$sender" "$root/zovrel/zovrel-send"
     cp "$panel" "$root/zovrel/scripted-panel"
+    cp "$gadget" "$root/zovrel/ftdi-gadget"
     for binary in "$sender" "$panel" "$plugin"; do
         for library in $(ldd "$binary" | grep -o '/[^ ]*'); do
             mkdir -p "$root$(dirname "$library")"
@@ -110,7 +116,7 @@ if [[ $stale == yes ]]; then
     cp "$font" "$root$font"
     cp -rL /etc/fonts "$root/etc/"
     printf 'root:x:0:0:root:/tmp:/bin/sh\nuser:x:1000:1000:user:/tmp:/bin/sh\n' >"$root/etc/passwd"
-    printf 'root:x:0:\nlp:x:7:\nuser:x:1000:\n' >"$root/etc/group"
+    printf 'root:x:0:\nlp:x:7:\nplugdev:x:46:user\nuser:x:1000:\n' >"$root/etc/group"
     (cd "$root" && find . | cpio -o -H newc --quiet) >"$initramfs.new"
     mv "$initramfs.new" "$initramfs"
     rm -rf "$root"
