@@ -7,7 +7,8 @@
 #   run.sh CACHE_DIR SENDER SCRIPTED_PANEL CHECKER FTDI_GADGET
 # The kernel and the initramfs are kept in CACHE_DIR; the kernel is fetched
 # with apt-get once. The verdict of every case goes to CACHE_DIR/report.txt;
-# ZOVREL_SHOW_CONSOLE=1 prints the guests' consoles too. Nothing here is
+# ZOVREL_SHOW_CONSOLE=1 prints the guests' consoles too; ZOVREL_MEASURE=1
+# adds the sender's times through the emulated adapter and port to the report. Nothing here is
 # skipped in CI: what is missing fails.
 set -euo pipefail
 cache=$1
@@ -129,7 +130,7 @@ boot() {
     local name=$1 iobase=$2 irq=$3 status=0
     timeout 150 qemu-system-x86_64 -accel tcg -m 512 -nodefaults -no-reboot -display none \
         -kernel "$kernel" -initrd "$initramfs" \
-        -append "console=ttyS0 panic=-1 quiet zovrel.machine=$name" \
+        -append "console=ttyS0 panic=-1 quiet zovrel.machine=$name zovrel.measure=${ZOVREL_MEASURE:-0}" \
         -serial "file:$work/console-$name.log" \
         -chardev null,id=lpt0 -device "isa-parallel,chardev=lpt0,iobase=$iobase,irq=$irq" \
         -trace enable=parallel_ioport_write -D "$work/trace-$name.log" 2>"$work/qemu-$name.err" || status=$?
@@ -141,6 +142,7 @@ wait
 status=0
 "$checker" "$here/cases" "$work/console-a.log" "$work/trace-a.log" \
     "$work/console-b.log" "$work/trace-b.log" >"$cache/report.txt" || status=$?
+grep -h 'zovrel-pc: measure' "$work"/console-*.log | sed 's/^zovrel-pc: //' >>"$cache/report.txt" || true
 cat "$cache/report.txt"
 # A machine that did not finish is told once: QEMU's own status (124: it ran
 # out of time), what QEMU said, and the last lines of the guest's console.
