@@ -16,14 +16,7 @@ server=
 trap '[[ -n $server ]] && kill $server 2>/dev/null; rm -rf "$work"' EXIT
 unset QT_QPA_PLATFORM WAYLAND_DISPLAY
 fail() { echo "FAIL: $*"; cat "$work"/err 2>/dev/null; exit 1; }
-# Waits for a condition, polling, for up to 60 s: a loaded machine is slow, never wrong.
-wait_for() {
-    local until=$((SECONDS + 60))
-    until "$@"; do
-        ((SECONDS < until)) || return 1
-        sleep 0.02
-    done
-}
+source "$(dirname "$0")/wait_for.sh"
 
 # No display, or one that cannot be reached: one line, status 1, no trace.
 echo keep >"$work/old.vcd"

@@ -27,14 +27,7 @@ unset QT_QPA_PLATFORM
 work=$(mktemp -d)
 manager=
 trap '[[ -n $manager ]] && kill $manager 2>/dev/null; rm -rf "$work"' EXIT
-# Waits for a condition, polling, for up to 60 s: a loaded machine is slow, never wrong.
-wait_for() {
-    local until=$((SECONDS + 60))
-    until "$@"; do
-        ((SECONDS < until)) || return 1
-        sleep 0.02
-    done
-}
+source "$(dirname "$0")/wait_for.sh"
 # The display may take clients a little after xvfb-run hands over; a window
 # manager that found it not yet there is started again.
 display_up() { xprop -root >/dev/null 2>&1; }
