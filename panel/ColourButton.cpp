@@ -2,7 +2,6 @@
 
 #include <QKeyEvent>
 #include <QPainter>
-#include <QStyleOptionFocusRect>
 #include <qdrawutil.h>
 
 namespace {
@@ -39,11 +38,10 @@ void ColourButton::paintEvent(QPaintEvent*) {
     painter.drawText(caption, captionFlags, text());
 
     if (hasFocus()) {
-        QStyleOptionFocusRect focus;
-        focus.initFrom(this);
-        focus.rect = rect().adjusted(bevel + 1, bevel + 1, -bevel - 1, -bevel - 1);
-        focus.backgroundColor = face_;
-        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &painter, this);
+        // A solid ring in the caption's colour inside the bevel: the style's
+        // dotted one all but vanishes against a light face.
+        painter.setPen(QPen(palette().color(QPalette::ButtonText), 2));
+        painter.drawRect(QRectF(rect()).adjusted(bevel + 2, bevel + 2, -bevel - 2, -bevel - 2));
     }
 }
 

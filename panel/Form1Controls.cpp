@@ -1,10 +1,10 @@
 #include "panel/Form1.h"
 
 #include "panel/ColourButton.h"
+#include "panel/Form1Accessible.h"
 #include "panel/PanelCaption.h"
 #include "panel/PanelScrollBar.h"
 
-#include <QApplication>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
@@ -58,6 +58,9 @@ QPushButton* makeButton(QWidget* parent, const QString& name, const QString& cap
     button->setObjectName(name);
     place(button, r);
     button->setText(caption);
+    QPalette palette = button->palette();
+    palette.setColor(QPalette::ButtonText, QColor(Qt::black));
+    button->setPalette(palette);
     return button;
 }
 
@@ -104,16 +107,34 @@ QLabel* makeLabel(QWidget* parent, const QString& name, const QString& caption, 
     return label;
 }
 
-QLineEdit* makeTextBox(QWidget* parent, const QString& name, TwipsRect r) {
+// The boxes only show values the program writes: typing into one would show
+// a value the chip does not hold. Read-only, they still take focus in their
+// place in the tab order, so a screen reader can read them.
+QLineEdit* makeTextBox(QWidget* parent, const QString& name, TwipsRect r,
+                       const QString& spokenName) {
     auto* box = make<QLineEdit>(parent, name, r);
     box->setTextMargins(0, 0, 0, 0);
+    box->setReadOnly(true);
+    box->setAccessibleName(spokenName);
     return box;
+}
+
+// Where the window sets a colour behind text it sets the text's colour too,
+// so that a dark desktop palette cannot leave light text on a light face.
+void setColours(QWidget* control, QPalette::ColorRole back, const QColor& background,
+                QPalette::ColorRole fore, const QColor& text) {
+    QPalette palette = control->palette();
+    palette.setColor(back, background);
+    palette.setColor(fore, text);
+    control->setPalette(palette);
 }
 
 constexpr QRgb windowYellow = 0xFFFFC0;
 constexpr QRgb presetGreen = 0xC0FFC0;
 constexpr QRgb runGreen = 0x80FF80;
 constexpr QRgb exitRed = 0xFF8080;
+// The classic desktop's active title bar, for the bit boxes' text.
+constexpr QRgb titleBarNavy = 0x000080;
 
 // Left edges of the bit columns, bit 0 to bit 6, and the widths that differ.
 constexpr int bitBarLeft[7] = {4965, 4725, 4470, 4215, 3975, 3720, 3465};
@@ -128,12 +149,14 @@ constexpr int digitLeft[7] = {4725, 4485, 4230, 3975, 3735, 3480, 4920};
 
 Form1::Form1(FailureSink onFailure, QWidget* parent)
     : QWidget(parent), onFailure_(std::move(onFailure)) {
+    installForm1Accessibility();
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Zovrel Rev B"));
     // Laid out once with absolute positions: resizing or maximising moves nothing.
     setFixedSize(pixels(8520), pixels(4005));
     setFont(sansSerif(8));
-    setColour(this, QPalette::Window, QColor(windowYellow));
+    setColours(this, QPalette::Window, QColor(windowYellow), QPalette::WindowText,
+               QColor(Qt::black));
     setAutoFillBackground(true);
     createControls();
     setUpTabOrder();
@@ -147,7 +170,9 @@ void Form1::createControls() {
     // every scroll bar, text box and button covers the labels it overlaps.
     // Labels show the window's own yellow through them.
     Shape3 = makeRectangle(this, QStringLiteral("Shape3"), {0, 240, 2055, 3375});
+    Shape3->setAccessibleName(QStringLiteral("Code panel"));
     Shape1 = makeRectangle(this, QStringLiteral("Shape1"), {2400, 240, 4335, 3375});
+    Shape1->setAccessibleName(QStringLiteral("Bit panel"));
     Label3 = makeCaption(this, QStringLiteral("Label3"), QStringLiteral("SDI Write"),
                          {600, 0, 1845, 300});
     lblBlSDA_Write =
@@ -159,20 +184,22 @@ void Form1::createControls() {
     }
     lblBit26 = makeLabel(this, indexed("lblBit", 26), QString(), {5175, 960, 300, 495},
                          Qt::AlignHCenter | Qt::AlignTop);
+
     lblData_Byte = makeLabel(this, QStringLiteral("lblData_Byte"), QStringLiteral("Data Byte"),
                              {3840, 2640, 855, 195});
     lblWrite = makeLabel(this, QStringLiteral("lblWrite"), QStringLiteral("Data Written"),
                          {2640, 3120, 1155, 285}, Qt::AlignHCenter | Qt::AlignTop);
 
-    txtDisplay1 = makeTextBox(this, QStringLiteral("txtDisplay1"), {840, 360, 555, 396});
+    txtDisplay1 = makeTextBox(this, QStringLiteral("txtDisplay1"), {840, 360, 555, 396},
+                              QStringLiteral("Code"));
     txtDisplay1->setAlignment(Qt::AlignCenter);
-    setColour(txtDisplay1, QPalette::Text, QColor(0xFF0000));
     // The system's window-frame colour is black on the classic desktop the
     // window was drawn for; a palette's frame shades can be mid-grey, which
     // leaves the red code nearly unreadable.
-    setColour(txtDisplay1, QPalette::Base, QColor(Qt::black));
+    setColours(txtDisplay1, QPalette::Base, QColor(Qt::black), QPalette::Text, QColor(0xFF0000));
     vsbInputCode1 =
         makeScrollBar(this, QStringLiteral("vsbInputCode1"), {840, 720, 495, 1815}, 127);
+    vsbInputCode1->setAccessibleName(QStringLiteral("Code, 0 to 127"));
     cmdZS = makeButton(this, QStringLiteral("cmdZS"), QStringLiteral("Zero Scale"),
                        {120, 3000, 615, 495}, presetGreen);
     cmdMS = makeButton(this, QStringLiteral("cmdMS"), QStringLiteral("Mid Scale"),
@@ -180,20 +207,23 @@ void Form1::createControls() {
     cmdFS = makeButton(this, QStringLiteral("cmdFS"), QStringLiteral("Full Scale"),
                        {1320, 3000, 615, 495}, presetGreen);
 
-    // The system's active-title-bar colour: the platform palette's accent,
-    // Highlight, stands in for it.
-    const QColor titleBar = QApplication::palette().color(QPalette::Active, QPalette::Highlight);
+    // The system's active-title-bar colour: the classic desktop's navy, which
+    // reads well on the boxes' white whatever the desktop's palette.
     for (int k = 0; k < codeBits; ++k) {
         vsbBit[k] = makeScrollBar(this, indexed("vsbBit", k),
                                   {bitBarLeft[k], 810, bitBarWidth[k], 1215}, 1);
+        vsbBit[k]->setAccessibleName(QStringLiteral("Bit %1").arg(k));
         txtBit[k] =
-            makeTextBox(this, indexed("txtBit", k), {bitBoxLeft[k], 2085, bitBoxWidth[k], 495});
-        setColour(txtBit[k], QPalette::Text, titleBar);
+            makeTextBox(this, indexed("txtBit", k), {bitBoxLeft[k], 2085, bitBoxWidth[k], 495},
+                        QStringLiteral("Bit %1 value").arg(k));
+        setColours(txtBit[k], QPalette::Base, QColor(Qt::white), QPalette::Text,
+                   QColor(titleBarNavy));
     }
-    txtSDA_Write = makeTextBox(this, QStringLiteral("txtSDA_Write"), {3960, 3000, 855, 495});
+    txtSDA_Write = makeTextBox(this, QStringLiteral("txtSDA_Write"), {3960, 3000, 855, 495},
+                               QStringLiteral("Data Written"));
     txtSDA_Write->setAlignment(Qt::AlignCenter);
     txtSDA_Write->setFont(sansSerif(13.5));
-    setColour(txtSDA_Write, QPalette::Text, QColor(0x0000FF));
+    setColours(txtSDA_Write, QPalette::Base, QColor(Qt::white), QPalette::Text, QColor(0x0000FF));
     cmdRun = makeButton(this, QStringLiteral("cmdRun"), QStringLiteral("R&un"),
                         {5280, 3000, 1215, 495}, runGreen);
     cmdRun->setFont(sansSerif(12, true));

@@ -19,6 +19,8 @@ void PanelScrollBar::paintEvent(QPaintEvent* event) {
         return;
     }
     QPainter painter(this);
-    painter.setPen(QPen(palette().color(QPalette::Active, QPalette::Highlight), 2));
+    // Black against the window's yellow (and the bar's light trough): the
+    // palette's accent may be too pale to see there.
+    painter.setPen(QPen(QColor(Qt::black), 2));
     painter.drawRect(QRectF(rect()).adjusted(1, 1, -1, -1));
 }

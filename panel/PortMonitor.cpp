@@ -28,9 +28,10 @@ PortMonitor::PortMonitor(SimulatedBoard& board, const QString& heldCodeCaption, 
     codeBar_->setObjectName(QStringLiteral("codeBar"));
     codeBar_->setRange(0, 127);
     codeBar_->setValue(0);
-    codeBar_->setFormat(QStringLiteral("%v of 127"));
-    // Before the first frame only the words "none yet" speak; the bar is silent.
+    // The number beside it says the code; text on the bar would sit half under
+    // its fill. A screen reader hears the bar by name, with the code as its value.
     codeBar_->setTextVisible(false);
+    codeBar_->setAccessibleName(heldCodeCaption);
     wordsLabel_ = new QLabel(QStringLiteral("-"), this);
     wordsLabel_->setObjectName(QStringLiteral("wordsLabel"));
     wordsLabel_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
@@ -73,7 +74,7 @@ PortMonitor::PortMonitor(SimulatedBoard& board, const QString& heldCodeCaption, 
 void PortMonitor::showFrame(const LatchedFrame& frame) {
     codeLabel_->setText(QString::number(frame.code));
     codeBar_->setValue(frame.code);
-    codeBar_->setTextVisible(true);
+    codeBar_->setAccessibleDescription(QStringLiteral("%1 of 127").arg(frame.code));
     QStringList words;
     for (const auto word : frame.words) {
         words << QStringLiteral("%1").arg(word, 2, 16, QLatin1Char('0')).toUpper();

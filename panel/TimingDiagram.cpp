@@ -7,7 +7,6 @@
 
 namespace {
 
-constexpr int labelWidth = 60;
 constexpr int margin = 8;
 
 struct TraceLine {
@@ -28,8 +27,17 @@ void TimingDiagram::showFrame(std::vector<std::uint16_t> words, std::vector<std:
     update();
 }
 
+// Room for the longest line name in the font the desktop gives, however large.
+int TimingDiagram::labelWidth() const {
+    int widest = 0;
+    for (const TraceLine& line : lines) {
+        widest = std::max(widest, fontMetrics().horizontalAdvance(QString::fromLatin1(line.name)));
+    }
+    return widest + 2 * margin;
+}
+
 QRect TimingDiagram::plotRect() const {
-    return rect().adjusted(labelWidth, margin, -margin, -margin);
+    return rect().adjusted(labelWidth(), margin, -margin, -margin);
 }
 
 std::vector<double> TimingDiagram::wordPositions() const {
@@ -62,7 +70,7 @@ void TimingDiagram::paintEvent(QPaintEvent*) {
         const double top = plot.top() + r * rowHeight + rowHeight * 0.2;
         const double bottom = plot.top() + (r + 1) * rowHeight - rowHeight * 0.2;
         painter.setPen(palette().color(QPalette::Text));
-        painter.drawText(QRectF(4, top, labelWidth - 8, bottom - top),
+        painter.drawText(QRectF(margin / 2, top, labelWidth() - margin, bottom - top),
                          Qt::AlignVCenter | Qt::AlignLeft, QString::fromLatin1(lines[r].name));
         if (x.empty()) {
             continue;

@@ -19,6 +19,7 @@ public:
     // time, or evenly spaced when the times do not tell.
     std::vector<double> wordPositions() const;
     QRect plotRect() const;
+    int labelWidth() const;
 
     QSize sizeHint() const override { return {420, 150}; }
 

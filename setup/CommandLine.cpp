@@ -20,6 +20,55 @@ bool isKnownPort(const std::string& port) {
            (port.rfind("ftdi:", 0) == 0 && port.size() > 5);
 }
 
+// The window system's own options, which a desktop user may give any Qt
+// program: the panel leaves them (and their values) for Qt to take. Each is
+// written with one dash or two, its value after '=' or as the next argument.
+struct QtOption {
+    const char* name;
+    bool takesValue;
+};
+constexpr QtOption qtOptions[] = {
+    {"style", true},
+    {"stylesheet", true},
+    {"platform", true},
+    {"platformtheme", true},
+    {"platformpluginpath", true},
+    {"plugin", true},
+    {"qwindowgeometry", true},
+    {"qwindowicon", true},
+    {"qwindowtitle", true},
+    {"geometry", true},
+    {"title", true},
+    {"name", true},
+    {"display", true},
+    {"session", true},
+    {"reverse", false},
+    {"widgetcount", false},
+    {"nograb", false},
+    {"dograb", false},
+    {"sync", false},
+};
+
+// How many arguments a window-system option at arguments[i] takes up (0: none there).
+std::size_t qtOptionAt(const std::vector<std::string>& arguments, std::size_t i) {
+    const std::string& argument = arguments[i];
+    const std::size_t dashes = argument.rfind("--", 0) == 0 ? 2 : 1;
+    if (argument.size() <= dashes || argument[0] != '-') {
+        return 0;
+    }
+    const std::size_t equals = argument.find('=');
+    const std::string name = argument.substr(dashes, equals - dashes);
+    for (const QtOption& option : qtOptions) {
+        if (name == option.name) {
+            if (!option.takesValue || equals != std::string::npos) {
+                return 1;
+            }
+            return i + 1 < arguments.size() ? 2 : 0;
+        }
+    }
+    return 0;
+}
+
 // A code such as "-1" or "-.5" is an argument to refuse as a code, not an option.
 bool looksNumeric(const std::string& argument) {
     return argument.size() > 1 &&
@@ -116,6 +165,10 @@ CommandLine readCommandLine(const std::vector<std::string>& arguments, Program p
         }
         if (argument.size() < 2 || argument[0] != '-' || (!panel && looksNumeric(argument))) {
             positional.push_back(argument);
+            continue;
+        }
+        if (const std::size_t taken = panel ? qtOptionAt(arguments, i) : 0) {
+            i += taken - 1; // Qt's, for QApplication to read from the same argv
             continue;
         }
         // "--name=value", "-name=value", "--name value"

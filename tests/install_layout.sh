@@ -9,19 +9,19 @@ stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 DESTDIR="$stage" cmake --install "$build" --prefix /usr >/dev/null
 
-for file in bin/zovrel-panel bin/zovrel-send share/man/man1/zovrel-send.1.gz share/applications/zovrel-panel.desktop \
+for file in bin/zovrel-panel bin/zovrel-send share/man/man1/zovrel-send.1.gz share/applications/example.zovrel.Panel.desktop \
     share/icons/hicolor/scalable/apps/zovrel-panel.svg share/man/man1/zovrel-panel.1.gz \
     share/doc/zovrel-panel/README.md share/doc/zovrel-panel/copyright share/doc/zovrel-panel/changelog.gz; do
     [[ -f "$stage/usr/$file" ]] || { echo "FAIL: missing $file"; exit 1; }
 done
 
 if command -v desktop-file-validate >/dev/null; then
-    desktop-file-validate "$stage/usr/share/applications/zovrel-panel.desktop"
+    desktop-file-validate "$stage/usr/share/applications/example.zovrel.Panel.desktop"
 elif [[ "${CI:-}" == true ]]; then
     echo "FAIL: desktop-file-validate is missing"; exit 1
 fi
-grep -q '^Exec=zovrel-panel$' "$stage/usr/share/applications/zovrel-panel.desktop"
-grep -q '^Icon=zovrel-panel$' "$stage/usr/share/applications/zovrel-panel.desktop"
+grep -q '^Exec=zovrel-panel$' "$stage/usr/share/applications/example.zovrel.Panel.desktop"
+grep -q '^Icon=zovrel-panel$' "$stage/usr/share/applications/example.zovrel.Panel.desktop"
 grep -q '<svg' "$stage/usr/share/icons/hicolor/scalable/apps/zovrel-panel.svg"
 
 for program in zovrel-panel zovrel-send; do

@@ -32,6 +32,12 @@ private slots:
         row("nothing", {}, Outcome::Run, "auto");
         row("sim", {"--port=sim"}, Outcome::Run, "sim");
         row("monitor", {"--monitor"}, Outcome::Run, "auto+monitor");
+        // The window system's own options are Qt's to take.
+        row("a style", {"-style=Fusion", "--port=sim"}, Outcome::Run, "sim");
+        row("a style, separate value", {"-style", "Fusion"}, Outcome::Run, "auto");
+        row("right to left, two dashes", {"--reverse", "-platform", "xcb"}, Outcome::Run, "auto");
+        row("a style without its value", {"-style"}, Outcome::Misuse, {},
+            "Unknown option 'style'.");
         row("sim, separate value", {"--port", "sim"}, Outcome::Run, "sim");
         row("direct", {"--port=direct"}, Outcome::Run, "direct");
         row("named device", {"--port=ppdev:/dev/parport1"}, Outcome::Run, "ppdev:/dev/parport1");

@@ -42,7 +42,7 @@ private slots:
         const QSize before = monitor.sizeHint();
         feed(board, frameFor(127));
         QCOMPARE(monitor.sizeHint(), before);
-        QVERIFY(part<QProgressBar>(monitor, "codeBar")->isTextVisible());
+        QVERIFY(!part<QProgressBar>(monitor, "codeBar")->isTextVisible());
     }
 
     void itShowsWhatTheChipLatched_data() {

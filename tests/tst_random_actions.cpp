@@ -183,8 +183,7 @@ struct Reference {
             preset(127);
             break;
         case Kind::Type:
-            texts[a.target] += QString(QChar('a' + a.value)) + "7";
-            break;
+            break; // the boxes are read-only: typing changes nothing
         }
     }
 };
