@@ -4,6 +4,7 @@
 #include "panel/Form1Accessible.h"
 #include "panel/PanelCaption.h"
 #include "panel/PanelScrollBar.h"
+#include "panel/PanelTextBox.h"
 
 #include <QFrame>
 #include <QLabel>
@@ -112,7 +113,7 @@ QLabel* makeLabel(QWidget* parent, const QString& name, const QString& caption, 
 // place in the tab order, so a screen reader can read them.
 QLineEdit* makeTextBox(QWidget* parent, const QString& name, TwipsRect r,
                        const QString& spokenName) {
-    auto* box = make<QLineEdit>(parent, name, r);
+    auto* box = make<PanelTextBox>(parent, name, r);
     box->setTextMargins(0, 0, 0, 0);
     box->setReadOnly(true);
     box->setAccessibleName(spokenName);

@@ -8,7 +8,12 @@
 #include <QPushButton>
 #include <QTest>
 
+#include <QHash>
+#include <QStyle>
+
 #include <algorithm>
+#include <cmath>
+#include <memory>
 
 namespace {
 
@@ -29,6 +34,79 @@ QString captionOf(QWidget* w) {
     }
     return {};
 }
+
+// Contrast as the accessibility guidelines measure it, from relative luminance.
+double contrast(QColor a, QColor b) {
+    const auto luminance = [](QColor c) {
+        const auto channel = [](double v) {
+            v /= 255;
+            return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * channel(c.red()) + 0.7152 * channel(c.green()) + 0.0722 * channel(c.blue());
+    };
+    const double x = luminance(a);
+    const double y = luminance(b);
+    return (std::max(x, y) + 0.05) / (std::min(x, y) + 0.05);
+}
+
+// The strongest contrast of any pixel in area against the area's commonest
+// colour: the text against what is behind it.
+double textContrast(const QImage& shot, const QRect& area) {
+    QHash<QRgb, int> counts;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+            ++counts[shot.pixel(x, y)];
+        }
+    }
+    QRgb background = 0;
+    int most = 0;
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it) {
+        if (it.value() > most) {
+            most = it.value();
+            background = it.key();
+        }
+    }
+    double strongest = 1;
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it) {
+        strongest = std::max(strongest, contrast(QColor(it.key()), QColor(background)));
+    }
+    return strongest;
+}
+
+// A desktop's dark scheme, as a dark Qt colour theme sets it.
+QPalette darkPalette() {
+    QPalette dark;
+    dark.setColor(QPalette::Window, QColor(0x353535));
+    dark.setColor(QPalette::WindowText, Qt::white);
+    dark.setColor(QPalette::Base, QColor(0x2A2A2A));
+    dark.setColor(QPalette::Text, Qt::white);
+    dark.setColor(QPalette::Button, QColor(0x353535));
+    dark.setColor(QPalette::ButtonText, Qt::white);
+    dark.setColor(QPalette::Highlight, QColor(0x2A82DA));
+    dark.setColor(QPalette::HighlightedText, Qt::black);
+    return dark;
+}
+
+// The window under a palette, its boxes showing values, as a user sees it.
+struct Shown {
+    explicit Shown(bool dark) {
+        QApplication::setStyle(QStringLiteral("Fusion"));
+        QApplication::setPalette(dark ? darkPalette() : QApplication::style()->standardPalette());
+        p = std::make_unique<PanelFixture>();
+        p->form->cmdMS->click();
+        p->form->show();
+    }
+    ~Shown() {
+        p.reset();
+        QApplication::setPalette(QApplication::style()->standardPalette());
+    }
+    QRect inWindow(QWidget* w, QRect r) const {
+        const qreal scale = p->form->devicePixelRatioF();
+        r.translate(w->mapTo(p->form.get(), QPoint()));
+        return QRect((QPointF(r.topLeft()) * scale).toPoint(), (QSizeF(r.size()) * scale).toSize());
+    }
+    std::unique_ptr<PanelFixture> p;
+};
 
 } // namespace
 
@@ -231,6 +309,71 @@ private slots:
         const qreal scale = shot.devicePixelRatio();
         const QPoint at(qRound(px(twips.x()) * scale), qRound(px(twips.y()) * scale));
         QCOMPARE(shot.pixelColor(at).rgb(), colour.rgb());
+    }
+
+    // Every text reads at 4.5:1 or better against what is behind it, under a
+    // light palette and a dark one alike.
+    void everyTextIsReadable_data() {
+        QTest::addColumn<bool>("dark");
+        QTest::addColumn<QString>("name");
+        for (const bool dark : {false, true}) {
+            for (const char* name :
+                 {"Label3", "lblBlSDA_Write", "lblBit(0)", "lblBit(6)", "lblData_Byte", "lblWrite",
+                  "cmdZS", "cmdRun", "cmdExit", "txtDisplay1", "txtBit(6)", "txtSDA_Write"}) {
+                QTest::addRow("%s, %s palette", name, dark ? "dark" : "light") << dark << name;
+            }
+        }
+    }
+    void everyTextIsReadable() {
+        QFETCH(bool, dark);
+        QFETCH(QString, name);
+        Shown s(dark);
+        QVERIFY(QTest::qWaitForWindowExposed(s.p->form.get()));
+        QWidget* w = control(*s.p->form, name);
+        QRect area = w->rect().adjusted(4, 4, -4, -4); // inside any frame or bevel
+        if (auto* label = qobject_cast<QLabel*>(w)) {
+            area = label->fontMetrics().boundingRect(label->contentsRect(), int(label->alignment()),
+                                                     label->text());
+            // A digit shows only above its bit's scroll bar.
+            area.setBottom(std::min(area.bottom(), px(810 - 600) - 1));
+        }
+        const double measured = textContrast(s.p->form->grab().toImage(), s.inWindow(w, area));
+        QVERIFY2(measured >= 4.5, qPrintable(QString::number(measured, 'f', 2)));
+    }
+
+    // Focus shows as a ring of 3:1 or better against what it is drawn over.
+    void theFocusRingStandsOut_data() {
+        QTest::addColumn<bool>("dark");
+        QTest::addColumn<QString>("name");
+        for (const bool dark : {false, true}) {
+            for (const char* name : {"cmdZS", "cmdRun", "cmdExit", "vsbBit(1)", "vsbInputCode1",
+                                     "txtBit(6)", "txtDisplay1"}) {
+                QTest::addRow("%s, %s palette", name, dark ? "dark" : "light") << dark << name;
+            }
+        }
+    }
+    void theFocusRingStandsOut() {
+        QFETCH(bool, dark);
+        QFETCH(QString, name);
+        Shown s(dark);
+        QVERIFY(QTest::qWaitForWindowActive(s.p->form.get()));
+        QWidget* w = control(*s.p->form, name);
+        QWidget* elsewhere = w == s.p->form->cmdExit ? s.p->form->cmdRun : s.p->form->cmdExit;
+        elsewhere->setFocus();
+        QTRY_VERIFY(elsewhere->hasFocus());
+        const QImage without = s.p->form->grab().toImage();
+        w->setFocus();
+        QTRY_VERIFY(w->hasFocus());
+        const QImage with = s.p->form->grab().toImage();
+        const QRect area = s.inWindow(w, w->rect());
+        double strongest = 1;
+        for (int y = area.top(); y <= area.bottom(); ++y) {
+            for (int x = area.left(); x <= area.right(); ++x) {
+                strongest =
+                    std::max(strongest, contrast(with.pixelColor(x, y), without.pixelColor(x, y)));
+            }
+        }
+        QVERIFY2(strongest >= 3, qPrintable(QString::number(strongest, 'f', 2)));
     }
 
     void tabWalksEveryControlInTabIndexOrder() {
