@@ -85,12 +85,15 @@ bool readInterval(const std::string& text, int& milliseconds) {
 
 std::string helpText(Program program, const std::vector<Option>& options) {
     const bool panel = program == Program::Panel;
+    const bool sender = program == Program::Sender;
     std::string text =
-        "Usage: " + programName(program) + (panel ? " [options]\n" : " [options] CODE...|-\n");
-    text += panel ? "Control panel for the Zovrel Rev B digital potentiometer board on the first "
-                    "parallel port (0x378).\n"
-                  : "Sends wiper codes (0 to 127) to the Zovrel Rev B board on the first parallel "
-                    "port (0x378), one frame each, in the order given.\n";
+        "Usage: " + programName(program) + (sender ? " [options] CODE...|-\n" : " [options]\n");
+    text += panel    ? "Control panel for the Zovrel Rev B digital potentiometer board on the "
+                       "first parallel port (0x378).\n"
+            : sender ? "Sends wiper codes (0 to 127) to the Zovrel Rev B board on the first "
+                       "parallel port (0x378), one frame each, in the order given.\n"
+                     : "Serves the Zovrel Rev B board as a SCPI instrument on a raw TCP socket "
+                       "(commands and replies end with a new line).\n";
     text += "\nOptions:\n";
     for (const Option& option : options) {
         std::string names;
@@ -104,7 +107,7 @@ std::string helpText(Program program, const std::vector<Option>& options) {
         names.resize(std::max<std::size_t>(names.size() + 2, 18), ' ');
         text += "  " + names + option.description + "\n";
     }
-    if (!panel) {
+    if (sender) {
         text += "\nArguments:\n  CODE...|-         Codes 0 to 127, or - to read them from standard "
                 "input.\n";
     }
@@ -114,7 +117,39 @@ std::string helpText(Program program, const std::vector<Option>& options) {
 } // namespace
 
 std::string programName(Program program) {
-    return program == Program::Panel ? "zovrel-panel" : "zovrel-send";
+    switch (program) {
+    case Program::Panel:
+        return "zovrel-panel";
+    case Program::Sender:
+        return "zovrel-send";
+    case Program::Scpi:
+        return "zovrel-scpi";
+    }
+    return {};
+}
+
+std::optional<ListenAddress> readListenAddress(const std::string& text) {
+    ListenAddress address;
+    std::size_t colon = 0;
+    if (!text.empty() && text.front() == '[') {
+        const std::size_t close = text.find(']');
+        if (close == std::string::npos || close + 1 >= text.size() || text[close + 1] != ':') {
+            return std::nullopt;
+        }
+        address.host = text.substr(1, close - 1);
+        colon = close + 1;
+    } else {
+        colon = text.rfind(':');
+        if (colon == std::string::npos) {
+            return std::nullopt;
+        }
+        address.host = text.substr(0, colon);
+    }
+    address.port = text.substr(colon + 1);
+    if (address.host.empty() || !readDecimal(address.port, 65535)) {
+        return std::nullopt;
+    }
+    return address;
 }
 
 CommandLine misuse(Program program, const std::string& why) {
@@ -142,7 +177,12 @@ CommandLine readCommandLine(const std::vector<std::string>& arguments, Program p
          "Record every word written to the port in <file>, a Value Change Dump of the data "
          "lines D0 to D7 (an existing file is replaced)."},
     };
-    if (panel) {
+    if (program == Program::Scpi) {
+        options.push_back({{"listen"},
+                           "address",
+                           "Serve SCPI on <address>, ADDRESS:PORT (an IPv6 address in brackets); "
+                           "the default, 127.0.0.1:5025, is this machine only."});
+    } else if (panel) {
         options.push_back({{"monitor"},
                            "",
                            "Show the port monitor, a window that follows every "
@@ -206,7 +246,7 @@ CommandLine readCommandLine(const std::vector<std::string>& arguments, Program p
         return none;
     };
 
-    if (panel && !positional.empty()) {
+    if (program != Program::Sender && !positional.empty()) {
         return misuse(program, "unexpected argument '" + positional.front() + "'");
     }
     CommandLine line;
@@ -220,7 +260,7 @@ CommandLine readCommandLine(const std::vector<std::string>& arguments, Program p
         line.text = programName(program) + " " ZOVREL_VERSION "\n";
         return line;
     }
-    for (const char* once : {"port", "trace", "interval"}) {
+    for (const char* once : {"port", "trace", "interval", "listen"}) {
         if (given(once).size() > 1) {
             return misuse(program, std::string("--") + once + " given more than once");
         }
@@ -245,6 +285,17 @@ CommandLine readCommandLine(const std::vector<std::string>& arguments, Program p
     }
     if (panel) {
         line.options.monitor = !given("monitor").empty();
+        return line;
+    }
+    if (program == Program::Scpi) {
+        if (!given("listen").empty()) {
+            line.options.listen = given("listen").front();
+        }
+        if (!readListenAddress(line.options.listen)) {
+            return misuse(program, "--listen takes ADDRESS:PORT, such as 127.0.0.1:5025 or "
+                                   "[::1]:5025, not '" +
+                                       line.options.listen + "'");
+        }
         return line;
     }
     const std::string interval = given("interval").empty() ? "0" : given("interval").front();

@@ -2,13 +2,15 @@
 
 #include "port/MessageText.h"
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-// Which program reads the command line: both take --port and --trace alike,
-// the panel adds --monitor, the sender --interval and the codes to send.
-enum class Program { Panel, Sender };
+// Which program reads the command line: all take --port and --trace alike,
+// the panel adds --monitor, the sender --interval and the codes to send, the
+// SCPI server --listen.
+enum class Program { Panel, Sender, Scpi };
 
 // What the command line asked for. Texts are the argument's bytes as given,
 // so that a path names the very file the user typed.
@@ -18,7 +20,17 @@ struct ProgramOptions {
     bool monitor = false;           // show the port monitor (always on the simulated board)
     int intervalMs = 0;             // the sender's wait after each frame but the last
     std::vector<std::string> codes; // the sender's codes as typed, or "-" for standard input
+    std::string listen = "127.0.0.1:5025"; // the SCPI server's address and TCP port
 };
+
+// Where the SCPI server listens: "127.0.0.1:5025", "[::1]:5025", "0.0.0.0:5025".
+struct ListenAddress {
+    std::string host;
+    std::string port;
+};
+
+// Reads ADDRESS:PORT (an IPv6 address in brackets); nothing when it is not of that form.
+std::optional<ListenAddress> readListenAddress(const std::string& text);
 
 // The outcome of reading the command line: run, or leave at once with a text
 // for standard output (help, version) or standard error (misuse).

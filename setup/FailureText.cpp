@@ -7,8 +7,9 @@ namespace {
 
 std::string advice(PortError::Remedy remedy, Program program) {
     using Remedy = PortError::Remedy;
-    const std::string again =
-        program == Program::Panel ? "start the panel again." : "run zovrel-send again.";
+    const std::string again = program == Program::Panel    ? "start the panel again."
+                              : program == Program::Sender ? "run zovrel-send again."
+                                                           : "restart zovrel-scpi.";
     switch (remedy) {
     case Remedy::None:
         return {};

@@ -4,7 +4,7 @@
 # a second machine, at 0x278 only), and runs the real programs in it: every
 # word that reaches the port is logged by QEMU from outside the guest and
 # checked against the frames each case must send.
-#   run.sh CACHE_DIR SENDER SCRIPTED_PANEL CHECKER FTDI_GADGET
+#   run.sh CACHE_DIR SENDER SCRIPTED_PANEL CHECKER FTDI_GADGET SCPI_SERVER
 # The kernel and the initramfs are kept in CACHE_DIR; the kernel is fetched
 # with apt-get once. The verdict of every case goes to CACHE_DIR/report.txt;
 # ZOVREL_SHOW_CONSOLE=1 prints the guests' consoles too; ZOVREL_MEASURE=1
@@ -16,6 +16,7 @@ sender=$2
 panel=$3
 checker=$4
 gadget=$5
+scpi=$6
 # The drivers the cases load, as the kernel package lays them out.
 modules=(drivers/parport/parport drivers/parport/parport_pc drivers/char/ppdev fs/configfs/configfs
     drivers/usb/common/usb-common drivers/usb/core/usbcore drivers/usb/gadget/udc/udc-core
@@ -89,7 +90,7 @@ plugin=$(ls /usr/lib/*/qt6/plugins/platforms/libqoffscreen.so 2>/dev/null | head
 [[ -n $plugin ]] || need "Qt's offscreen platform plugin is missing (qt6-qpa-plugins)"
 font=/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf
 [[ -f $font && -d /etc/fonts ]] || need "no font for the panel (fonts-dejavu-core)"
-inputs=("$sender" "$panel" "$gadget" "$here/init" "$here/cases" "$0")
+inputs=("$sender" "$panel" "$gadget" "$scpi" "$here/init" "$here/cases" "$0")
 stale=no
 [[ -s $initramfs ]] || stale=yes
 for input in "${inputs[@]}"; do [[ $input -nt $initramfs ]] && stale=yes; done
@@ -106,7 +107,8 @@ if [[ $stale == yes ]]; then
     cp "$sender" "$root/zovrel/zovrel-send"
     cp "$panel" "$root/zovrel/scripted-panel"
     cp "$gadget" "$root/zovrel/ftdi-gadget"
-    for binary in "$sender" "$panel" "$plugin"; do
+    cp "$scpi" "$root/zovrel/zovrel-scpi"
+    for binary in "$sender" "$panel" "$scpi" "$plugin"; do
         for library in $(ldd "$binary" | grep -o '/[^ ]*'); do
             mkdir -p "$root$(dirname "$library")"
             cp -L "$library" "$root$library"
