@@ -8,6 +8,8 @@
 #include <cmath>
 #include <functional>
 #include <initializer_list>
+#include <iterator>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -200,55 +202,49 @@ std::optional<std::string> Instrument::run(std::string_view command) {
         nodes.push_back(upper(header.substr(at, colon - at)));
         at = colon + 1;
     }
-    const auto noParameter = [&]() {
-        if (!parameter.empty()) {
-            pushError(-108, "");
+    // A command that takes no parameter and was given one runs not at all.
+    const auto refusesParameter = [&]() {
+        if (parameter.empty()) {
             return false;
         }
+        pushError(-108, "");
         return true;
     };
 
     if (nodes.size() == 1 && nodes[0].front() == '*') {
-        const std::string& common = nodes[0];
-        if (common == "*IDN" && query && noParameter()) {
+        const std::string common = nodes[0] + (query ? "?" : "");
+        const char* known[] = {"*IDN?", "*RST", "*CLS", "*OPC", "*OPC?", "*ESR?", "*STB?", "*WAI"};
+        if (std::find(std::begin(known), std::end(known), common) == std::end(known)) {
+            pushError(-113, "'" + printable(command.substr(0, 40)) + "'");
+            return std::nullopt;
+        }
+        if (refusesParameter()) {
+            return std::nullopt;
+        }
+        if (common == "*IDN?") {
             return board_.identity;
         }
-        if (common == "*RST" && !query && noParameter()) {
-            return std::nullopt; // the board keeps its wiper: nothing is written
-        }
-        if (common == "*CLS" && !query && noParameter()) {
+        if (common == "*CLS") {
             errors_.clear();
             eventStatus_ = 0;
-            return std::nullopt;
-        }
-        if (common == "*OPC" && noParameter()) {
-            // Every command has finished when the next is read.
-            if (query) {
-                return "1";
-            }
+        } else if (common == "*OPC") {
             eventStatus_ |= operationComplete;
-            return std::nullopt;
-        }
-        if (common == "*ESR" && query && noParameter()) {
-            const int status = eventStatus_;
-            eventStatus_ = 0;
-            return std::to_string(status);
-        }
-        if (common == "*STB" && query && noParameter()) {
+        } else if (common == "*OPC?") {
+            return "1"; // every command has finished when the next is read
+        } else if (common == "*ESR?") {
+            return std::to_string(std::exchange(eventStatus_, 0));
+        } else if (common == "*STB?") {
             const int summary = (errors_.empty() ? 0 : 1 << 2) | (eventStatus_ ? 1 << 5 : 0);
             return std::to_string(summary | (summary ? 1 << 6 : 0));
         }
-        if (common == "*WAI" && !query && noParameter()) {
-            return std::nullopt;
-        }
-        pushError(-113, "'" + printable(command.substr(0, 40)) + "'");
+        // *RST: the board keeps its wiper, nothing is written; *WAI: nothing waits.
         return std::nullopt;
     }
-    if (headerIs(nodes, {{"SYSTem"}, {"ERRor"}, {"NEXT", optional}}) && query && noParameter()) {
-        return nextError();
+    if (headerIs(nodes, {{"SYSTem"}, {"ERRor"}, {"NEXT", optional}}) && query) {
+        return refusesParameter() ? std::nullopt : std::optional<std::string>(nextError());
     }
-    if (headerIs(nodes, {{"SYSTem"}, {"VERSion"}}) && query && noParameter()) {
-        return "1999.0";
+    if (headerIs(nodes, {{"SYSTem"}, {"VERSion"}}) && query) {
+        return refusesParameter() ? std::nullopt : std::optional<std::string>("1999.0");
     }
     if (headerIs(nodes, {{"SOURce", optional}, {"WIPer"}})) {
         const std::string word = upper(parameter);

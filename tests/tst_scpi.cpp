@@ -1,0 +1,141 @@
+#include "scpi/Instrument.h"
+#include "setup/CommandLine.h"
+
+#include <QTest>
+
+// The instrument's commands over a board that records its frames.
+class ScpiTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void commands_data() {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("reply"); // "-": none
+        QTest::addColumn<QList<int>>("frames");
+        QTest::addColumn<QString>("errors"); // the queue, drained, joined by '|'
+        const auto row = [](const char* name, const char* line, const char* reply,
+                            QList<int> frames, const char* errors = "") {
+            QTest::newRow(name) << line << reply << frames << errors;
+        };
+        row("identity", "*IDN?", "Zovrel,Zovrel Rev B,0,1.0.0", {});
+        row("a code, short form", "WIP 64", "-", {64});
+        row("long form, any case", ":source:wiper 5;wiper?", "5", {5});
+        row("the bounds", "WIP MIN;WIP MAXimum;WIP DEF;WIP? MAX;WIP? MIN", "127;0", {0, 127, 0});
+        row("a decimal number rounds", "WIP 6.4E1;WIP 3.6", "-", {64, 4});
+        row("before any frame", "WIP?", "9.91E+37", {});
+        row("one past the top", "WIP 128", "-", {},
+            "-222,\"Data out of range;the code is 0 to 127, not 128\"");
+        row("below the bottom", "WIP -0.6", "-", {},
+            "-222,\"Data out of range;the code is 0 to 127, not -0.6\"");
+        row("not a number", "WIP TEN", "-", {}, "-224,\"Illegal parameter value;'TEN'\"");
+        row("no code", "WIP", "-", {}, "-109,\"Missing parameter\"");
+        row("a parameter too many", "*IDN? X", "-", {}, "-108,\"Parameter not allowed\"");
+        row("an unknown header", "VOLT 5", "-", {}, "-113,\"Undefined header;'VOLT 5'\"");
+        row("garbage", "\x01\x02\x7f", "-", {}, "-100,\"Command error;'?\?\?'\"");
+        row("operation complete", "*OPC;*ESR?;*ESR?", "1;0", {});
+        row("errors set the event status", "NOPE;*ESR?;*STB?", "32;68", {},
+            "-113,\"Undefined header;'NOPE'\"");
+        row("cleared", "NOPE;*CLS;*STB?", "0", {});
+        row("reset writes nothing", "*RST;*WAI;*OPC?", "1", {});
+        row("the version", "SYST:VERS?", "1999.0", {});
+    }
+    void commands() {
+        QFETCH(QString, line);
+        QFETCH(QString, reply);
+        QFETCH(QList<int>, frames);
+        QFETCH(QString, errors);
+        QList<int> sent;
+        Instrument::Board board;
+        board.identity = "Zovrel,Zovrel Rev B,0,1.0.0";
+        board.send = [&](int code) -> std::optional<std::string> {
+            sent << code;
+            board.lastCode = code;
+            return std::nullopt;
+        };
+        Instrument instrument(board);
+        const auto got = instrument.execute(line.toStdString());
+        QCOMPARE(got ? QString::fromStdString(*got) : QStringLiteral("-"), reply);
+        QCOMPARE(sent, frames);
+        QStringList queue;
+        for (QString next; (next = QString::fromStdString(*instrument.execute("SYST:ERR?"))) !=
+                           "0,\"No error\"";) {
+            queue << next;
+        }
+        QCOMPARE(queue.join('|'), errors);
+    }
+
+    void aFullQueueEndsInAnOverflow() {
+        Instrument::Board board;
+        Instrument instrument(board);
+        for (std::size_t i = 0; i < Instrument::queueLimit + 5; ++i) {
+            instrument.execute("NOPE");
+        }
+        std::string last;
+        for (std::size_t i = 0; i < Instrument::queueLimit; ++i) {
+            last = *instrument.execute("SYST:ERR?");
+        }
+        QCOMPARE(QString::fromStdString(last), QStringLiteral("-350,\"Queue overflow\""));
+        QCOMPARE(QString::fromStdString(*instrument.execute("SYST:ERR?")),
+                 QStringLiteral("0,\"No error\""));
+    }
+
+    void aPortFailureIsADeviceError() {
+        Instrument::Board board;
+        board.send = [](int) -> std::optional<std::string> { return "the port \"died\""; };
+        Instrument instrument(board);
+        instrument.execute("WIP 5");
+        QCOMPARE(QString::fromStdString(*instrument.execute("SYST:ERR?;WIP?")),
+                 QStringLiteral("-300,\"the port 'died'\";9.91E+37"));
+    }
+
+    void listenAddresses_data() {
+        QTest::addColumn<QString>("given");
+        QTest::addColumn<QString>("host"); // empty: refused
+        QTest::addColumn<QString>("port");
+        QTest::newRow("the default") << "127.0.0.1:5025"
+                                     << "127.0.0.1"
+                                     << "5025";
+        QTest::newRow("IPv6") << "[::1]:5025"
+                              << "::1"
+                              << "5025";
+        QTest::newRow("any port") << "0.0.0.0:0"
+                                  << "0.0.0.0"
+                                  << "0";
+        QTest::newRow("the top port") << "[::]:65535"
+                                      << "::"
+                                      << "65535";
+        QTest::newRow("one past it") << "127.0.0.1:65536"
+                                     << ""
+                                     << "";
+        QTest::newRow("no port") << "127.0.0.1"
+                                 << ""
+                                 << "";
+        QTest::newRow("no host") << ":5025"
+                                 << ""
+                                 << "";
+        QTest::newRow("IPv6 without brackets' colon") << "[::1]5025"
+                                                      << ""
+                                                      << "";
+    }
+    void listenAddresses() {
+        QFETCH(QString, given);
+        QFETCH(QString, host);
+        QFETCH(QString, port);
+        const CommandLine line =
+            readCommandLine({"zovrel-scpi", "--listen=" + given.toStdString()}, Program::Scpi);
+        if (host.isEmpty()) {
+            QCOMPARE(QString::fromStdString(line.text),
+                     "zovrel-scpi: --listen takes ADDRESS:PORT, such as 127.0.0.1:5025 or "
+                     "[::1]:5025, not '" +
+                         given + "' (try --help)\n");
+            return;
+        }
+        QCOMPARE(line.outcome, CommandLine::Outcome::Run);
+        const auto address = readListenAddress(line.options.listen);
+        QCOMPARE(QString::fromStdString(address->host), host);
+        QCOMPARE(QString::fromStdString(address->port), port);
+    }
+};
+
+QTEST_APPLESS_MAIN(ScpiTest)
+#include "tst_scpi.moc"
