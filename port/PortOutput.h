@@ -19,6 +19,7 @@ public:
         CheckTheAdapter,         // no USB adapter, or it went away
         NameTheSerial,           // several adapters, or not the one named
         AllowTheAdapter,         // no access to the adapter's device node
+        AllowTheGpio,            // no access to the GPIO chip
     };
 
     explicit PortError(const std::string& cause, Remedy remedy = Remedy::None)

@@ -39,7 +39,11 @@ std::string peerOf(const sockaddr_storage& address) {
     }
     const auto* in6 = reinterpret_cast<const sockaddr_in6*>(&address);
     inet_ntop(AF_INET6, &in6->sin6_addr, host, sizeof host);
-    return "[" + std::string(host) + "]:" + std::to_string(ntohs(in6->sin6_port));
+    std::string shown(1, '[');
+    shown += host;
+    shown += "]:";
+    shown += std::to_string(ntohs(in6->sin6_port));
+    return shown;
 }
 
 } // namespace

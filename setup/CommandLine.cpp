@@ -1,5 +1,6 @@
 #include "setup/CommandLine.h"
 
+#include "hardware/GpioPort.h"
 #include "port/MessageText.h"
 
 #include <algorithm>
@@ -17,7 +18,7 @@ bool isKnownPort(const std::string& port) {
         return true;
     }
     return (port.rfind("ppdev:/", 0) == 0 && port.size() > 7) ||
-           (port.rfind("ftdi:", 0) == 0 && port.size() > 5);
+           (port.rfind("ftdi:", 0) == 0 && port.size() > 5) || port.rfind("gpio:", 0) == 0;
 }
 
 // The window system's own options, which a desktop user may give any Qt
@@ -170,8 +171,9 @@ CommandLine readCommandLine(const std::vector<std::string>& arguments, Program p
          "How to reach the board: auto (the parallel port at 0x378 through ppdev, the default), "
          "ppdev:/dev/parportN (that port, taken as 0x378), direct (I/O instructions; needs "
          "CAP_SYS_RAWIO), ftdi or ftdi:SERIAL (an FTDI USB adapter in bit-bang mode, the one "
-         "there is or the one with that serial number) or sim (a simulated board that prints "
-         "every frame it latches)."},
+         "there is or the one with that serial number), gpio:CHIP:D0=LINE,D1=LINE,D2=LINE,... "
+         "(GPIO lines of a single-board computer) or sim (a simulated board that prints every "
+         "frame it latches)."},
         {{"trace"},
          "file",
          "Record every word written to the port in <file>, a Value Change Dump of the data "
@@ -278,10 +280,15 @@ CommandLine readCommandLine(const std::vector<std::string>& arguments, Program p
     if (!given("port").empty()) {
         line.options.port = given("port").front();
     }
+    std::string gpioProblem;
+    if (line.options.port.rfind("gpio:", 0) == 0 &&
+        !readGpioMapping(line.options.port.substr(5), gpioProblem)) {
+        return misuse(program, "--port=" + line.options.port + ": " + gpioProblem);
+    }
     if (!isKnownPort(line.options.port)) {
         return misuse(program, "unknown port '" + line.options.port +
-                                   "'; use auto, sim, direct, ppdev:/dev/parportN, ftdi or "
-                                   "ftdi:SERIAL");
+                                   "'; use auto, sim, direct, ppdev:/dev/parportN, ftdi, "
+                                   "ftdi:SERIAL or gpio:CHIP:D0=LINE,D1=LINE,D2=LINE");
     }
     if (panel) {
         line.options.monitor = !given("monitor").empty();

@@ -34,6 +34,10 @@ std::string advice(PortError::Remedy remedy, Program program) {
         return "Check that the adapter is plugged in ('lsusb' lists it as 0403:...), then " + again;
     case Remedy::NameTheSerial:
         return "Name the adapter with --port=ftdi:SERIAL, one of the serial numbers found.";
+    case Remedy::AllowTheGpio:
+        return "On Raspberry Pi OS, join the 'gpio' group ('sudo usermod -aG gpio $USER'); "
+               "elsewhere give a group the chips with a udev rule such as SUBSYSTEM==\"gpio\", "
+               "KERNEL==\"gpiochip*\", GROUP=\"gpio\", MODE=\"0660\"; then log out and in.";
     case Remedy::AllowTheAdapter:
         return "Install the package's udev rule (it gives the 'plugdev' group access), add "
                "yourself to that group ('sudo usermod -aG plugdev $USER'), log out and in, and "

@@ -2,6 +2,7 @@
 
 #include "hardware/DirectIoPort.h"
 #include "hardware/FtdiPort.h"
+#include "hardware/GpioPort.h"
 #include "hardware/PpdevPort.h"
 #include "port/NTPort.h"
 #include "port/TappedPort.h"
@@ -16,6 +17,10 @@ namespace {
 std::shared_ptr<PortOutput> realPort(const std::string& port) {
     if (port == "direct") {
         return std::make_shared<DirectIoPort>();
+    }
+    if (port.rfind("gpio:", 0) == 0) {
+        std::string why;
+        return std::make_shared<GpioPort>(*readGpioMapping(port.substr(5), why));
     }
     if (port == "ftdi" || port.rfind("ftdi:", 0) == 0) {
         return std::make_shared<FtdiPort>(

@@ -32,6 +32,8 @@ struct Machine {
     std::map<int, int> status;
     std::map<int, std::string> said;
     std::map<int, std::vector<Words>> transfers; // each adapter's, in the order they came
+    std::map<int, std::vector<std::pair<int, int>>> gpioValues; // (GPIO number, value) set
+    std::map<int, bool> gpioLost;                               // the trace overran
     bool done = false;
     std::vector<Write> writes;
 };
@@ -77,9 +79,15 @@ Machine readMachine(const char* console, const char* trace) {
     const std::regex status(R"(zovrel-pc: case (\d+) status (\d+))");
     const std::regex said(R"(zovrel-pc: case (\d+) said: (.*))");
     const std::regex transfer(R"(zovrel-pc: case (\d+) usb \d+ transfer:((?: [0-9a-f]{2})*))");
+    const std::regex gpioValue(R"(zovrel-pc: case (\d+) gpio gpio_value: (\d+) set (\d))");
+    const std::regex gpioLost(R"(zovrel-pc: case (\d+) gpio lost)");
     std::smatch match;
     for (std::string line; std::getline(log, line);) {
-        if (std::regex_search(line, match, transfer)) {
+        if (std::regex_search(line, match, gpioValue)) {
+            m.gpioValues[std::stoi(match[1])].push_back({std::stoi(match[2]), std::stoi(match[3])});
+        } else if (std::regex_search(line, match, gpioLost)) {
+            m.gpioLost[std::stoi(match[1])] = true;
+        } else if (std::regex_search(line, match, transfer)) {
             Words words;
             std::istringstream bytes(match[2].str());
             for (unsigned byte; bytes >> std::hex >> byte;) {
@@ -123,6 +131,54 @@ std::size_t findMarker(const std::vector<Write>& writes, std::size_t from, int a
     return 0;
 }
 
+std::string shown(const Words& words);
+
+// The words the kernel set on the GPIO lines, from its trace: the request sets
+// every mapped line once, and so does each later word, in an order of the
+// kernel's own; a line set twice before the others is a word cut apart.
+// Lines 17, 18, 27 and 22 carry D0, D1, D2 and D5 in every case; the chip's
+// base is its lowest mapped line's number less 17.
+std::string gpioVerdict(const Machine& m, const Case& c, const Words& port) {
+    if (!port.empty()) {
+        return "words reached the parallel port: " + shown(port);
+    }
+    if (m.gpioLost.count(c.number)) {
+        return "the kernel's trace overran: words may be missing";
+    }
+    const auto values = m.gpioValues.count(c.number) ? m.gpioValues.at(c.number)
+                                                     : std::vector<std::pair<int, int>>{};
+    int base = 1 << 30;
+    for (const auto& [number, value] : values) {
+        base = std::min(base, number - 17);
+    }
+    const std::map<int, int> dataLineOf = {{17, 0}, {18, 1}, {22, 5}, {27, 2}};
+    Words seen;
+    std::map<int, int> word; // offset -> value
+    for (const auto& [number, value] : values) {
+        const int offset = number - base;
+        if (!dataLineOf.count(offset)) {
+            return "a value was set on line " + std::to_string(offset) + ", which is not mapped";
+        }
+        if (word.count(offset)) {
+            return "line " + std::to_string(offset) + " was set twice within one word";
+        }
+        word[offset] = value;
+        if (word.size() == dataLineOf.size()) {
+            std::uint16_t lines = 0;
+            for (const auto& [o, v] : word) {
+                lines |= std::uint16_t(v << dataLineOf.at(o));
+            }
+            seen.push_back(lines);
+            word.clear();
+        }
+    }
+    if (!word.empty()) {
+        return "a word set only some of the lines";
+    }
+    return seen == c.words ? std::string()
+                           : "expected on the lines " + shown(c.words) + "; saw " + shown(seen);
+}
+
 std::string shown(const Words& words) {
     std::ostringstream out;
     out << words.size() << " words:";
@@ -153,7 +209,8 @@ int main(int argc, char** argv) {
     std::vector<int> unreached;
     for (const Case& c : cases) {
         const bool usb = c.stage == "usb";
-        const Machine& m = machines[c.stage == "at-0x278" || usb ? 1 : 0];
+        const bool gpio = c.stage == "gpio";
+        const Machine& m = machines[c.stage == "at-0x278" || usb || gpio ? 1 : 0];
         // A machine that stopped early is told once, above, not once a case.
         if (!m.done && !m.status.count(c.number)) {
             unreached.push_back(c.number);
@@ -180,6 +237,8 @@ int main(int argc, char** argv) {
         } else if (m.status.at(c.number) != c.status) {
             why = "exit status " + std::to_string(m.status.at(c.number)) + ", expected " +
                   std::to_string(c.status);
+        } else if (gpio) {
+            why = gpioVerdict(m, c, data);
         } else if (!usb && data != c.words) {
             why = "expected " + shown(c.words) + "; saw " + shown(data);
         } else if (usb && !data.empty()) {

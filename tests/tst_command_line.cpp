@@ -28,10 +28,32 @@ private slots:
         QTest::addColumn<QString>("textHas");
         const auto row = [](const char* name, QStringList args, Outcome o, QString port,
                             QString has = {}) { QTest::newRow(name) << args << o << port << has; };
-        const QString ports = "; use auto, sim, direct, ppdev:/dev/parportN, ftdi or ftdi:SERIAL";
+        const QString ports = "; use auto, sim, direct, ppdev:/dev/parportN, ftdi, ftdi:SERIAL or "
+                              "gpio:CHIP:D0=LINE,D1=LINE,D2=LINE";
         row("nothing", {}, Outcome::Run, "auto");
         row("sim", {"--port=sim"}, Outcome::Run, "sim");
         row("monitor", {"--monitor"}, Outcome::Run, "auto+monitor");
+        // GPIO lines: D0 to D2 mapped, each data line and each GPIO line once.
+        const QString gpio = "gpio:gpiochip0:D0=17,D1=18,D2=27,D5=22";
+        row("GPIO lines by offset", {"--port=" + gpio}, Outcome::Run, gpio);
+        row("GPIO lines by name, the chip by path",
+            {"--port=gpio:/dev/gpiochip0:D0=GPIO17,D1=GPIO18,D2=GPIO27"}, Outcome::Run,
+            "gpio:/dev/gpiochip0:D0=GPIO17,D1=GPIO18,D2=GPIO27");
+        row("GPIO without select", {"--port=gpio:gpiochip0:D0=17,D1=18"}, Outcome::Misuse, {},
+            "--port=gpio:gpiochip0:D0=17,D1=18: D0 (data), D1 (clock) and D2 (select) must be "
+            "mapped; D2 is not");
+        row("GPIO data line twice", {"--port=gpio:gpiochip0:D0=1,D0=2,D1=3,D2=4"}, Outcome::Misuse,
+            {}, "--port=gpio:gpiochip0:D0=1,D0=2,D1=3,D2=4: D0 is mapped twice");
+        row("GPIO line for two data lines", {"--port=gpio:gpiochip0:D0=5,D1=5,D2=6"},
+            Outcome::Misuse, {},
+            "--port=gpio:gpiochip0:D0=5,D1=5,D2=6: GPIO line '5' is mapped to two data lines");
+        row("GPIO with no data line", {"--port=gpio:gpiochip0:"}, Outcome::Misuse, {},
+            "--port=gpio:gpiochip0:: '' is not DATA=LINE, such as D0=17 or D2=GPIO27");
+        row("GPIO data line D8", {"--port=gpio:gpiochip0:D0=1,D1=2,D2=3,D8=4"}, Outcome::Misuse, {},
+            "--port=gpio:gpiochip0:D0=1,D1=2,D2=3,D8=4: 'D8=4' is not DATA=LINE, such as "
+            "D0=17 or D2=GPIO27");
+        row("GPIO without a chip", {"--port=gpio:"}, Outcome::Misuse, {},
+            "--port=gpio:: a GPIO port is gpio:CHIP:D0=LINE,D1=LINE,D2=LINE[,D5=LINE...]");
         // The window system's own options are Qt's to take.
         row("a style", {"-style=Fusion", "--port=sim"}, Outcome::Run, "sim");
         row("a style, separate value", {"-style", "Fusion"}, Outcome::Run, "auto");

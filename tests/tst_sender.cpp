@@ -50,8 +50,9 @@ const QString helpText = QStringLiteral(
     "  --port <port>     How to reach the board: auto (the parallel port at 0x378 through ppdev, "
     "the default), ppdev:/dev/parportN (that port, taken as 0x378), direct (I/O instructions; "
     "needs CAP_SYS_RAWIO), ftdi or ftdi:SERIAL (an FTDI USB adapter in bit-bang mode, the one "
-    "there is or the one with that serial number) or sim (a simulated board that prints every "
-    "frame it latches).\n"
+    "there is or the one with that serial number), gpio:CHIP:D0=LINE,D1=LINE,D2=LINE,... (GPIO "
+    "lines of a single-board computer) or sim (a simulated board that prints every frame it "
+    "latches).\n"
     "  --trace <file>    Record every word written to the port in <file>, a Value Change Dump of "
     "the data lines D0 to D7 (an existing file is replaced).\n"
     "  --interval <ms>   Wait <ms> milliseconds after each frame but the last (0 to 3600000).\n\n"
@@ -97,8 +98,8 @@ private slots:
             << QStringList{"--colour", "1"} << "Unknown option 'colour'. (try --help)";
         QTest::newRow("bad port")
             << QStringList{"--port=lpt1", "1"}
-            << "unknown port 'lpt1'; use auto, sim, direct, ppdev:/dev/parportN, ftdi or "
-               "ftdi:SERIAL (try --help)";
+            << "unknown port 'lpt1'; use auto, sim, direct, ppdev:/dev/parportN, ftdi, "
+               "ftdi:SERIAL or gpio:CHIP:D0=LINE,D1=LINE,D2=LINE (try --help)";
         const QString interval =
             "--interval takes a whole number of milliseconds from 0 to 3600000, not '%1' "
             "(try --help)";

@@ -83,6 +83,35 @@ if [[ -n $damaged || ! -s $kernel || ( -n $wanted && $wanted != "$cached" ) ]]; 
     rm -rf "$fetch"
 fi
 
+# Debian's kernel does not build the GPIO simulator: build it here as a module,
+# from the same version's source and headers, once per kernel version.
+version=$(cut -d' ' -f2 "$cache/kernel-version")
+abi=${wanted%% *}
+abi=${abi#linux-image-}
+if [[ ! -s $cache/modules/gpio-sim.ko || $(cat "$cache/gpio-sim-version" 2>/dev/null) != "$version" ]]; then
+    headers=/usr/src/linux-headers-$abi
+    [[ -d $headers ]] || need "the kernel headers linux-headers-$abi are not installed"
+    command -v make >/dev/null || need "make is missing"
+    fetch=$(mktemp -d)
+    (cd "$fetch" && apt-get download "linux-source-6.1=$version" >/dev/null 2>&1) ||
+        need "apt-get download linux-source-6.1=$version failed"
+    dpkg-deb --fsys-tarfile "$fetch"/linux-source-*.deb | tar -x -C "$fetch" --wildcards './usr/src/linux-source-*.tar.xz'
+    tar -xJf "$fetch"/usr/src/linux-source-*.tar.xz -C "$fetch" --wildcards \
+        '*/drivers/gpio/gpio-sim.c' '*/drivers/gpio/gpiolib.h' '*/kernel/irq/irq_sim.c'
+    mkdir "$fetch/module"
+    cp "$fetch"/linux-source-*/drivers/gpio/gpio-sim.c "$fetch/module/gpio-sim-main.c"
+    cp "$fetch"/linux-source-*/drivers/gpio/gpiolib.h "$fetch"/linux-source-*/kernel/irq/irq_sim.c "$fetch/module/"
+    # irq_to_desc is not exported to modules; generic_handle_irq does the same.
+    sed -i 's/handle_simple_irq(irq_to_desc(irqnum))/generic_handle_irq(irqnum)/' "$fetch/module/irq_sim.c"
+    grep -q 'generic_handle_irq(irqnum)' "$fetch/module/irq_sim.c" || need "irq_sim.c changed: cannot build the GPIO simulator"
+    printf 'obj-m += gpio-sim.o\ngpio-sim-y := gpio-sim-main.o irq_sim.o\n' >"$fetch/module/Kbuild"
+    make -C "$headers" M="$fetch/module" modules >"$fetch/build.log" 2>&1 ||
+        { tail -n 20 "$fetch/build.log" >&2; need "building the GPIO simulator failed"; }
+    cp "$fetch/module/gpio-sim.ko" "$cache/modules/"
+    echo "$version" >"$cache/gpio-sim-version"
+    rm -rf "$fetch"
+fi
+
 # The initramfs: busybox, the drivers, the programs with every library they
 # load (and Qt's offscreen platform with a font for the panel), the cases.
 initramfs=$cache/initramfs.cpio
@@ -90,7 +119,7 @@ plugin=$(ls /usr/lib/*/qt6/plugins/platforms/libqoffscreen.so 2>/dev/null | head
 [[ -n $plugin ]] || need "Qt's offscreen platform plugin is missing (qt6-qpa-plugins)"
 font=/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf
 [[ -f $font && -d /etc/fonts ]] || need "no font for the panel (fonts-dejavu-core)"
-inputs=("$sender" "$panel" "$gadget" "$scpi" "$here/init" "$here/cases" "$0")
+inputs=("$sender" "$panel" "$gadget" "$scpi" "$here/init" "$here/cases" "$0" "$cache/modules/gpio-sim.ko")
 stale=no
 [[ -s $initramfs ]] || stale=yes
 for input in "${inputs[@]}"; do [[ $input -nt $initramfs ]] && stale=yes; done
