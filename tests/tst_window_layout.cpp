@@ -87,6 +87,17 @@ QPalette darkPalette() {
     return dark;
 }
 
+// A row for each control under a light palette and a dark one.
+void paletteRows(std::initializer_list<const char*> names) {
+    QTest::addColumn<bool>("dark");
+    QTest::addColumn<QString>("name");
+    for (const bool dark : {false, true}) {
+        for (const char* name : names) {
+            QTest::addRow("%s, %s palette", name, dark ? "dark" : "light") << dark << name;
+        }
+    }
+}
+
 // The window under a palette, its boxes showing values, as a user sees it.
 struct Shown {
     explicit Shown(bool dark) {
@@ -314,15 +325,9 @@ private slots:
     // Every text reads at 4.5:1 or better against what is behind it, under a
     // light palette and a dark one alike.
     void everyTextIsReadable_data() {
-        QTest::addColumn<bool>("dark");
-        QTest::addColumn<QString>("name");
-        for (const bool dark : {false, true}) {
-            for (const char* name :
-                 {"Label3", "lblBlSDA_Write", "lblBit(0)", "lblBit(6)", "lblData_Byte", "lblWrite",
-                  "cmdZS", "cmdRun", "cmdExit", "txtDisplay1", "txtBit(6)", "txtSDA_Write"}) {
-                QTest::addRow("%s, %s palette", name, dark ? "dark" : "light") << dark << name;
-            }
-        }
+        paletteRows({"Label3", "lblBlSDA_Write", "lblBit(0)", "lblBit(6)", "lblData_Byte",
+                     "lblWrite", "cmdZS", "cmdRun", "cmdExit", "txtDisplay1", "txtBit(6)",
+                     "txtSDA_Write"});
     }
     void everyTextIsReadable() {
         QFETCH(bool, dark);
@@ -343,14 +348,8 @@ private slots:
 
     // Focus shows as a ring of 3:1 or better against what it is drawn over.
     void theFocusRingStandsOut_data() {
-        QTest::addColumn<bool>("dark");
-        QTest::addColumn<QString>("name");
-        for (const bool dark : {false, true}) {
-            for (const char* name : {"cmdZS", "cmdRun", "cmdExit", "vsbBit(1)", "vsbInputCode1",
-                                     "txtBit(6)", "txtDisplay1"}) {
-                QTest::addRow("%s, %s palette", name, dark ? "dark" : "light") << dark << name;
-            }
-        }
+        paletteRows({"cmdZS", "cmdRun", "cmdExit", "vsbBit(1)", "vsbInputCode1", "txtBit(6)",
+                     "txtDisplay1"});
     }
     void theFocusRingStandsOut() {
         QFETCH(bool, dark);
