@@ -21,11 +21,11 @@ void guardStandardStreams() {
 bool writeWhole(int fd, std::string_view text) {
     StopSignals* const stops = StopSignals::current();
     while (!text.empty()) {
-        // Wait until fd is writable or a stop signal comes; once one has come,
+        // Wait until fd is writable or a stop signal comes (the poll ends for
+        // either: fd not writable then means a stop); once one has been taken,
         // write only what goes without waiting.
-        const bool stopping = stops && stops->arrived();
         pollfd watched[2] = {{fd, POLLOUT, 0}, {stops ? stops->fd() : -1, POLLIN, 0}};
-        if (::poll(watched, 2, stopping ? 0 : -1) < 0) {
+        if (::poll(watched, 2, stops && stops->wasTaken() ? 0 : -1) < 0) {
             if (errno == EINTR) {
                 continue;
             }

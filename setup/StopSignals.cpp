@@ -61,14 +61,6 @@ int StopSignals::taken() {
     return taken_;
 }
 
-bool StopSignals::arrived() const {
-    if (taken_ != 0) {
-        return true;
-    }
-    pollfd stop{fd_.get(), POLLIN, 0};
-    return ::poll(&stop, 1, 0) > 0;
-}
-
 bool StopSignals::wait(int fd, std::optional<Clock::time_point> deadline) {
     for (;;) {
         if (taken() != 0) {

@@ -26,8 +26,8 @@ public:
     // The stop signal that came, taken without waiting; 0 while none has. Once
     // one is taken it stays the answer.
     int taken();
-    // Whether one has come, taken or not; takes nothing.
-    bool arrived() const;
+    // Whether one has been taken already; takes nothing.
+    bool wasTaken() const { return taken_ != 0; }
     // Waits until fd is readable (fd < 0: never) or the deadline passes;
     // false as soon as a stop signal comes.
     bool wait(int fd, std::optional<Clock::time_point> deadline = std::nullopt);
