@@ -39,3 +39,13 @@ void Read_Write_Bits_to_Parallel_Port() {
     // and the data line in the same write.
     OutportW(PortAddress, idleWord);
 }
+
+void shiftCodeWithoutLatching() {
+    using namespace PortWords;
+    const std::int32_t code = roundToWhole(Module1::Data_Byte);
+    for (int bit = codeBits - 1; bit >= 0; --bit) {
+        const bool one = ((code >> bit) & 1) != 0;
+        OutportW(portAddress, one ? oneSetupWord : zeroSetupWord);
+        OutportW(portAddress, one ? oneClockWord : zeroClockWord);
+    }
+}

@@ -2,8 +2,8 @@
 
 #include "model/Module1.h"
 #include "port/FrameWriter.h"
-#include "port/NTPort.h"
 #include "scpi/Server.h"
+#include "scpi/StreamOutput.h"
 #include "setup/FailureText.h"
 #include "setup/PortStack.h"
 #include "setup/StandardStreams.h"
@@ -14,6 +14,45 @@
 #include <string>
 #include <vector>
 
+namespace {
+
+// How long the end of a run waits for its last messages to be read.
+constexpr auto lastWords = std::chrono::milliseconds(500);
+
+// The board on the chosen port, one frame a code. A port that fails is not
+// given up: the failure is told, the port released, and the next code opens
+// it afresh, so an adapter plugged back in or a port another program freed is
+// used again without a restart.
+class PortBoard {
+public:
+    explicit PortBoard(PortStack& stack) : stack_(stack) {}
+
+    // The failure's text, with cause and remedy, if the frame did not go whole.
+    std::optional<std::string> send(int code) {
+        Module1::Data_Byte = code;
+        try {
+            if (cut_) {
+                // The last frame may have stopped with select low and some
+                // bits shifted in: replace them before select rises again.
+                shiftCodeWithoutLatching();
+            }
+            Read_Write_Bits_to_Parallel_Port();
+        } catch (const std::exception& e) {
+            cut_ = true;
+            stack_.reopenAfterFailure();
+            return failureText(e, Program::Scpi);
+        }
+        cut_ = false;
+        return std::nullopt;
+    }
+
+private:
+    PortStack& stack_;
+    bool cut_ = false; // a frame failed, and what the chip holds is not known
+};
+
+} // namespace
+
 int runScpi(int argc, char** argv, std::shared_ptr<PortOutput> replacement) {
     guardStandardStreams();
     const CommandLine line =
@@ -23,45 +62,52 @@ int runScpi(int argc, char** argv, std::shared_ptr<PortOutput> replacement) {
                    line.text);
         return line.exitStatus;
     }
-    const auto say = [](const std::string& text) { ::say(Program::Scpi, text); };
     StopSignals stops;
+    // A server never waits on its own output: a frame log or messages that
+    // nobody reads are held, then dropped and counted.
+    const std::string note = programName(Program::Scpi) + ": ";
+    StreamOutput out(STDOUT_FILENO, note);
+    StreamOutput err(STDERR_FILENO, note);
+    const auto say = [&err, &note](const std::string& text) { err.write(note + text + "\n"); };
+    const auto end = [&](int status) {
+        out.finish(lastWords);
+        err.finish(lastWords);
+        return status;
+    };
+
     PortStack stack;
     try {
-        stack = buildPortStack(line.options, Program::Scpi, std::move(replacement));
+        stack = buildPortStack(line.options, Program::Scpi, std::move(replacement),
+                               [&out](std::string_view logged) { out.write(logged); });
     } catch (const TraceError& e) {
         say(e.what());
-        return misuseExitStatus;
+        return end(misuseExitStatus);
     }
     stack.install();
 
     Instrument::Board board;
     board.identity = "Zovrel,Zovrel Rev B,0," ZOVREL_VERSION;
-    Server* server = nullptr;
-    board.send = [&board, &server, &say](int code) -> std::optional<std::string> {
-        Module1::Data_Byte = code;
-        try {
-            Read_Write_Bits_to_Parallel_Port();
-        } catch (const std::exception& e) {
-            // Told on standard error once, and to every client's queue.
-            const std::string text = failureText(e, Program::Scpi);
-            if (!dynamic_cast<const PortRefused*>(&e)) {
-                say(text);
-                server->tellEveryone(text);
-                return std::nullopt; // the asking client is among everyone
-            }
-            return text;
+    PortBoard port(stack);
+    Server server(board, stops, {&out, &err}, say);
+    board.send = [&](int code) -> std::optional<std::string> {
+        if (const auto failure = port.send(code)) {
+            // Told on standard error whole, and to every client's queue
+            // (the asking client's among them).
+            say(*failure);
+            server.tellEveryone(*failure);
+            board.lastCode.reset(); // what the wiper holds is not known
+            return std::nullopt;
         }
         board.lastCode = code;
         return std::nullopt;
     };
-    Server serving(board, stops, say);
-    server = &serving;
-    int status = serving.serve(*readListenAddress(line.options.listen));
+    // The options were checked when read: the address is of the right form.
+    int status = server.listen(*readListenAddress(line.options.listen)) ? server.serve() : 1;
     if (const auto traceFailure = stack.finish()) {
         say(*traceFailure);
         if (status == 0) {
             status = 1;
         }
     }
-    return status;
+    return end(status);
 }

@@ -36,7 +36,7 @@ std::shared_ptr<PortOutput> realPort(const std::string& port) {
 } // namespace
 
 PortStack buildPortStack(const ProgramOptions& options, Program program,
-                         std::shared_ptr<PortOutput> replacement) {
+                         std::shared_ptr<PortOutput> replacement, LineWriter frameLog) {
     PortStack stack;
     if (!options.trace.empty()) {
         stack.trace = VcdTrace::create(options.trace, programName(program) + " " ZOVREL_VERSION);
@@ -47,7 +47,7 @@ PortStack buildPortStack(const ProgramOptions& options, Program program,
         stack.board = std::make_shared<SimulatedBoard>();
         stack.simulated = true;
         stack.output = stack.board;
-        logLatchedFrames(*stack.board);
+        logLatchedFrames(*stack.board, std::move(frameLog));
     } else {
         stack.output = realPort(options.port);
     }
@@ -82,6 +82,13 @@ void PortStack::install() const {
     usePortOutput(output);
 }
 
+void PortStack::reopenAfterFailure() const {
+    if (output) {
+        output->close();
+    }
+    install();
+}
+
 std::optional<std::string> PortStack::finish() {
     releasePortOutput();
     if (output) {
@@ -99,15 +106,20 @@ std::optional<std::string> PortStack::finish() {
     return std::nullopt;
 }
 
-void logLatchedFrames(SimulatedBoard& board) {
-    board.onFrameLatched([](const LatchedFrame& frame) {
+void logLatchedFrames(SimulatedBoard& board, LineWriter frameLog) {
+    board.onFrameLatched([frameLog = std::move(frameLog)](const LatchedFrame& frame) {
         std::string line =
             "frame " + std::to_string(frame.number) + ": code " + std::to_string(frame.code);
         if (frame.malformed()) {
             line += " (malformed: " + std::to_string(frame.clockEdges) + " clock edges)";
         }
+        line += '\n';
+        if (frameLog) {
+            frameLog(line);
+            return;
+        }
         // Straight to the descriptor, no stdio buffer: a reader that stalls
         // holds the program only until a stop signal.
-        writeWhole(STDOUT_FILENO, line + "\n");
+        writeWhole(STDOUT_FILENO, line);
     });
 }

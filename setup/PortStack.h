@@ -8,9 +8,11 @@
 #include "watch/SimulatedBoard.h"
 #include "watch/VcdTrace.h"
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 class PortOutput;
 
@@ -25,6 +27,10 @@ struct PortStack {
 
     // Makes output the one OutportW writes through.
     void install() const;
+    // After a failure: releases the port without writing and forgets the
+    // failure, so that the next write opens it afresh. For a program that
+    // goes on after a failure (the SCPI server).
+    void reopenAfterFailure() const;
     // Releases the port without writing and closes the trace; returns the
     // trace's failure, if it could not be written completely.
     std::optional<std::string> finish();
@@ -34,9 +40,14 @@ struct PortStack {
 // for the chosen port (and no other port is made). On the simulated board
 // every latched frame is logged on standard output. Throws TraceError when
 // the trace file cannot be made.
+// frameLog takes each line of the simulated board's frame log; by default it
+// goes straight to standard output.
+using LineWriter = std::function<void(std::string_view line)>;
 PortStack buildPortStack(const ProgramOptions& options, Program program,
-                         std::shared_ptr<PortOutput> replacement = nullptr);
+                         std::shared_ptr<PortOutput> replacement = nullptr,
+                         LineWriter frameLog = {});
 
-// Prints "frame <n>: code <c>" on standard output for every frame the board
-// latches, written at once so that a reader sees it as it happens.
-void logLatchedFrames(SimulatedBoard& board);
+// Logs "frame <n>: code <c>" for every frame the board latches, written at
+// once so that a reader sees it as it happens: through frameLog, or straight
+// to standard output.
+void logLatchedFrames(SimulatedBoard& board, LineWriter frameLog = {});

@@ -1,4 +1,5 @@
 #include "scpi/Instrument.h"
+#include "scpi/LineInput.h"
 #include "setup/CommandLine.h"
 
 #include <QTest>
@@ -31,10 +32,34 @@ private slots:
         row("no code", "WIP", "-", {}, "-109,\"Missing parameter\"");
         row("a parameter too many", "*IDN? X", "-", {}, "-108,\"Parameter not allowed\"");
         row("an unknown header", "VOLT 5", "-", {}, "-113,\"Undefined header;'VOLT 5'\"");
-        row("garbage", "\x01\x02\x7f", "-", {}, "-100,\"Command error;'?\?\?'\"");
+        row("garbage after white space", "\x01\x02\x7f", "-", {}, "-100,\"Command error;'?'\"");
         row("operation complete", "*OPC;*ESR?;*ESR?", "1;0", {});
-        row("errors set the event status", "NOPE;*ESR?;*STB?", "32;68", {},
+        row("errors set the event status", "NOPE;*ESR?;*STB?", "32;20", {},
             "-113,\"Undefined header;'NOPE'\"");
+        row("summaries through the enable masks", "*ESE 36;*SRE 255;NOPE;*STB?;*ESE?;*SRE?",
+            "100;36;191", {}, "-113,\"Undefined header;'NOPE'\"");
+        row("no summary while not enabled", "*ESE 4;NOPE;*SRE 16;*STB?", "4", {},
+            "-113,\"Undefined header;'NOPE'\"");
+        row("a mask out of range", "*SRE 256;*ESE", "-", {},
+            "-222,\"Data out of range;the mask is 0 to 255, not 256\"|-109,\"Missing parameter\"");
+        row("self test", "*TST?", "0", {});
+        row("a compound header stays in its subsystem", "SYST:ERR?;VERS?", "0,\"No error\";1999.0",
+            {});
+        row("common commands leave the path", "SOUR:WIP 5;*OPC?;WIP?", "1;5", {5});
+        row("a colon goes back to the root", "SYST:VERS?;:WIP 3;:SYST:ERR:NEXT?",
+            "1999.0;0,\"No error\"", {3});
+        row("a header outside the path", "SYST:VERS?;WIP 3", "1999.0", {},
+            "-113,\"Undefined header;'WIP 3'\"");
+        row("non-decimal numbers", "WIP #H40;WIP #b1111111;wip #Q17;WIP #hff", "-", {64, 127, 15},
+            "-222,\"Data out of range;the code is 0 to 127, not #hff\"");
+        row("a digit not of its base", "WIP #H4G;WIP #B2", "-", {},
+            "-121,\"Invalid character in number\"|-121,\"Invalid character in number\"");
+        row("a parameter too many", "WIP 1,2", "-", {}, "-108,\"Parameter not allowed\"");
+        row("a unit, spaced or not", "WIP 64 V;WIP 64V", "-", {},
+            "-138,\"Suffix not allowed\"|-138,\"Suffix not allowed\"");
+        row("a string for a number", "WIP '5;6'", "-", {}, "-104,\"Data type error\"");
+        row("IEEE 488.2 white space", "\tWIP\v\f7\r ; WIP? MAX\x01", "127", {7});
+        row("a spaced exponent", "WIP 1.2 E +1", "-", {12});
         row("cleared", "NOPE;*CLS;*STB?", "0", {});
         row("reset writes nothing", "*RST;*WAI;*OPC?", "1", {});
         row("the version", "SYST:VERS?", "1999.0", {});
@@ -84,8 +109,57 @@ private slots:
         board.send = [](int) -> std::optional<std::string> { return "the port \"died\""; };
         Instrument instrument(board);
         instrument.execute("WIP 5");
-        QCOMPARE(QString::fromStdString(*instrument.execute("SYST:ERR?;WIP?")),
+        QCOMPARE(QString::fromStdString(*instrument.execute("SYST:ERR?;:WIP?")),
                  QStringLiteral("-300,\"the port 'died'\";9.91E+37"));
+        // SCPI's longest description, however long the failure's text.
+        board.send = [](int) -> std::optional<std::string> { return std::string(400, 'x'); };
+        instrument.execute("WIP 5");
+        QCOMPARE(instrument.execute("SYST:ERR?")->size(), std::size_t(6 + 255 + 1));
+    }
+
+    // Lines cut from pieces as they arrive, with a line limit of 8.
+    void lines_data() {
+        QTest::addColumn<QStringList>("pieces");
+        QTest::addColumn<bool>("ended");
+        QTest::addColumn<QStringList>("lines"); // "!": refused as too long
+        QTest::newRow("pieces") << QStringList{"WI", "P 5\r", "\nWIP 6\n\n"} << false
+                                << QStringList{"WIP 5", "WIP 6", ""};
+        QTest::newRow("at the limit")
+            << QStringList{"12345678\r\n"} << false << QStringList{"12345678"};
+        QTest::newRow("one over, whole")
+            << QStringList{"123456789\nX\n"} << false << QStringList{"!", "X"};
+        QTest::newRow("long, in pieces")
+            << QStringList{"12345", "67890", "12345", "\nX\n"} << false << QStringList{"!", "X"};
+        QTest::newRow("the last line at the end")
+            << QStringList{"A\nB"} << true << QStringList{"A", "B"};
+        QTest::newRow("a long last line")
+            << QStringList{"A\n1234567890"} << true << QStringList{"A", "!"};
+        QTest::newRow("a line not yet ended") << QStringList{"A\nB"} << false << QStringList{"A"};
+    }
+    void lines() {
+        QFETCH(QStringList, pieces);
+        QFETCH(bool, ended);
+        QFETCH(QStringList, lines);
+        LineInput input(8);
+        QStringList got;
+        for (const QString& piece : pieces) {
+            const std::string bytes = piece.toStdString();
+            input.append(bytes.data(), bytes.size());
+            while (const auto line = input.next()) {
+                got << (line->tooLong ? QStringLiteral("!") : QString::fromStdString(line->text));
+            }
+        }
+        if (ended) {
+            input.end();
+            while (const auto line = input.next()) {
+                got << (line->tooLong ? QStringLiteral("!") : QString::fromStdString(line->text));
+            }
+        }
+        QCOMPARE(got, lines);
+        // What is held stays bounded whatever arrives.
+        const std::string flood(LineInput::holdLimit, '\n');
+        input.append(flood.data(), flood.size());
+        QCOMPARE(input.room(), std::size_t(0));
     }
 
     void listenAddresses_data() {
