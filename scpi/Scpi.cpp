@@ -38,7 +38,9 @@ public:
             }
             Read_Write_Bits_to_Parallel_Port();
         } catch (const std::exception& e) {
-            cut_ = true;
+            // A port that would not open wrote nothing: only a frame that
+            // went out in part leaves the chip's bits to replace.
+            cut_ = cut_ || stack_.output->isOpen();
             stack_.reopenAfterFailure();
             return failureText(e, Program::Scpi);
         }

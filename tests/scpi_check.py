@@ -3,8 +3,10 @@
 PyVISA's pure-Python backend, and checks every frame against the board's log:
 identity, a sweep, the code read back, errors read back, two clients at once
 whose frames never interleave, and hostile clients (garbage, a 1 MB line, one
-that never reads) while another works.
-  scpi_check.py ZOVREL_SCPI"""
+that never reads) while another works. Then what a lab meets beside: clients
+that shut their side, long lines, turns by work, a frame log nobody reads, the
+client limit, keepalive, and a port that fails and comes back (FLAKY_SCPI).
+  scpi_check.py ZOVREL_SCPI FLAKY_SCPI"""
 import os
 import socket
 import subprocess
@@ -24,19 +26,27 @@ except ImportError:
 
 work = tempfile.mkdtemp()
 log_path = os.path.join(work, "frames")
-server = subprocess.Popen([sys.argv[1], "--port=sim", "--listen=127.0.0.1:0"],
-                          stdout=open(log_path, "w"), stderr=subprocess.PIPE, text=True)
+servers = []
 
 
 def fail(why):
-    server.kill()
+    for each in servers:
+        each.kill()
     sys.exit(f"FAIL: {why}")
 
 
-said = server.stderr.readline()
-if "listening on 127.0.0.1:" not in said:
-    fail(f"the server said {said!r}")
-port = int(said.rsplit(":", 1)[1])
+def start(program, stdout, env=None):
+    """A server on a free port of the loopback: the process and its port."""
+    proc = subprocess.Popen([program, "--port=sim", "--listen=127.0.0.1:0"], stdout=stdout,
+                            stderr=subprocess.PIPE, text=True, env=env)
+    servers.append(proc)
+    said = proc.stderr.readline()
+    if "listening on 127.0.0.1:" not in said:
+        fail(f"the server said {said!r}")
+    return proc, int(said.rsplit(":", 1)[1])
+
+
+server, port = start(sys.argv[1], open(log_path, "w"))
 resources = pyvisa.ResourceManager("@py")
 
 
@@ -108,7 +118,92 @@ check("client A's codes in order", [c for c in frames if c < 64], list(range(64)
 check("client B's codes in order", [c for c in frames if c >= 64], list(range(64, 128)))
 check("still answering", other.query("*OPC?"), "1")
 
+
+
+def session(text, port=port, timeout=60):
+    """Sends text, shuts the sending side, and reads every reply to the end."""
+    with socket.create_connection(("127.0.0.1", port), timeout=timeout) as s:
+        s.sendall(text.encode())
+        s.shutdown(socket.SHUT_WR)
+        return b"".join(iter(lambda: s.recv(65536), b"")).decode()
+
+
+# Every line runs after the client shuts its side, and every reply comes back.
+before = len(logged())
+check("300 codes, then *OPC?, then a half-close", session("".join(f"WIP {i % 128}\n" for i in range(300)) + "*OPC?\n"), "1\n")
+check("all 300 frames", logged()[before:], [i % 128 for i in range(300)])
+check("a last line with no new line", session("WIP 3;*OPC?"), "1\n")
+for length in (4097, 6000, 8191, 100000):
+    check(f"a {length}-character line arriving whole", session("*" * length + "\nSYST:ERR?\n"),
+          '-100,"Command error;a line longer than 4096 characters was refused"\n')
+
+# Turns by work: one client's thousands of frames on long lines hold up another's one frame for a turn.
+before = len(logged())
+long_lines = socket.create_connection(("127.0.0.1", port))
+long_lines.sendall(("WIP 1;" * 600 + "\n").encode() * 20)
+check("a frame between long lines", session("WIP 100;*OPC?\n"), "1\n")
+long_lines.sendall(b"*OPC?\n")
+long_lines.makefile("r").readline()
+frames = logged()[before:]
+check("the other client's frame came before the long lines were done", frames.index(100) < 12000, True)
+
+# The client limit: each of 32 is served, the one past it is closed and told on standard error,
+# and a freed slot serves again.
+crowd, crowd_port = start(sys.argv[1], subprocess.DEVNULL)
+
+
+def served(client):
+    client.sendall(b"*OPC?\n")
+    return client.recv(16)
+
+
+idle = [socket.create_connection(("127.0.0.1", crowd_port), timeout=60) for _ in range(32)]
+check("32 clients served", [served(c) for c in idle], [b"1\n"] * 32)
+check("the one past the limit is closed", socket.create_connection(("127.0.0.1", crowd_port)).recv(16), b"")
+check("and told", "refused: 32 clients are connected" in crowd.stderr.readline(), True)
+ss = subprocess.run(["ss", "-tnoH", "state", "established", f"( sport = :{crowd_port} )"],
+                    capture_output=True, text=True).stdout
+check("dead peers are looked for (keepalive)", ss.count("keepalive"), 32)
+idle.pop().close()
+deadline = time.monotonic() + 60
+while served(again := socket.create_connection(("127.0.0.1", crowd_port))) != b"1\n":
+    if time.monotonic() > deadline:
+        fail("a freed slot never served again")
+crowd.kill()
+
+# A frame log nobody reads holds up nobody: past its bound, lines are dropped and counted.
+reader, writer = os.pipe()
+quiet, quiet_port = start(sys.argv[1], writer)
+os.close(writer)
+check("60000 frames while the log is not read", session("WIP 5\n" * 60000 + "*OPC?\n", quiet_port), "1\n")
+with os.fdopen(reader) as unread:
+    log = []
+    while not log or "dropped" not in log[-1]:
+        log.append(unread.readline())
+    quiet.terminate()
+    log = "".join(log) + unread.read()
+dropped = int(log.split("zovrel-scpi: ")[1].split()[0])
+check("frames logged and frames dropped", log.count("frame ") + dropped, 60000)
+
+# A port that fails, at its open and then inside a frame, is tried again at the next code;
+# the cut frame's bits are replaced before select rises, so the chip never latches them.
+flaky_log = os.path.join(work, "flaky")
+flaky, flaky_port = start(sys.argv[2], open(flaky_log, "w"),
+                          dict(os.environ, ZOVREL_FAIL_OPENS="1", ZOVREL_FAIL_WRITES="20"))
+replies = session("WIP 5;:SYST:ERR?;:WIP?\nWIP 6\nWIP 9;:WIP?\nWIP 10;:WIP?;:SYST:ERR?\n", flaky_port)
+check("each failure told with its cause and remedy, the next code sent",
+      replies, '-300,"the test port would not open. Check that the adapter is plugged in (\'lsusb\' '
+      'lists it as 0403:...), then send the command again.";9.91E+37\n9.91E+37\n10;-300,"the test '
+      'port failed. Check that the adapter is plugged in (\'lsusb\' lists it as 0403:...), then send '
+      'the command again."\n')
+flaky.terminate()
+flaky.wait(30)
+with open(flaky_log) as log:
+    check("what the chip latched", [int(line.split("code ")[1].split()[0]) for line in log], [6, 10, 10])
+check("both failures on standard error", flaky.stderr.read().count("then send the command again"), 2)
+
 server.terminate()
 server.wait(30)
 check("the end by SIGTERM", server.returncode, -15)
-print("PASS: PyVISA drove the instrument: identity, a sweep, errors, two clients and hostile ones")
+print("PASS: PyVISA drove the instrument: identity, a sweep, errors, two clients and hostile ones;"
+      " every line kept, turns by work, the client limit, a log nobody reads, a port that came back")
