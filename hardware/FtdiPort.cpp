@@ -90,18 +90,44 @@ void FtdiPort::open() {
         }
         chosen = &adapters.front();
     } else {
+        std::vector<const Adapter*> named;
+        std::string unreadable; // adapters whose serial number this user may not read
         for (const Adapter& a : adapters) {
             if (a.serial == settings_.serial) {
-                chosen = &a;
+                named.push_back(&a);
+            } else if (a.serial.empty() && ::access(a.node.c_str(), R_OK | W_OK) != 0 &&
+                       errno == EACCES) {
+                unreadable += (unreadable.empty() ? "" : ", ") + a.node;
             }
         }
-        if (!chosen) {
+        if (named.size() > 1) {
+            // Picking one would drive a board the user may not have meant.
+            std::string nodes;
+            for (const Adapter* a : named) {
+                nodes += (nodes.empty() ? "" : ", ") + a->node;
+            }
+            throw PortError(std::to_string(named.size()) +
+                            " FTDI adapters on the USB bus have the "
+                            "serial number '" +
+                            printable(settings_.serial) + "' (" + nodes +
+                            "), so it cannot tell them apart: unplug all but one, or give each "
+                            "a serial number of its own in its EEPROM.");
+        }
+        if (named.empty() && !unreadable.empty()) {
+            throw PortError(
+                "Permission denied reading the serial numbers of the FTDI adapters at " +
+                    unreadable + ", so the adapter '" + printable(settings_.serial) +
+                    "' cannot be found among them.",
+                Remedy::AllowTheAdapter);
+        }
+        if (named.empty()) {
             throw PortError("No FTDI adapter with the serial number '" +
                                 printable(settings_.serial) +
                                 "' is on the USB bus; the serial numbers found are " +
                                 serialList(adapters) + ".",
                             Remedy::NameTheSerial);
         }
+        chosen = named.front();
     }
     node_ = chosen->node;
     name_ = chosen->serial.empty() ? "the FTDI adapter at " + node_

@@ -8,6 +8,11 @@ build=$1
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 DESTDIR="$stage" cmake --install "$build" --prefix /usr >/dev/null
+# The udev rule goes where udev reads it, whatever prefix the build was made for.
+DESTDIR="$stage/local" cmake --install "$build" --prefix /usr/local >/dev/null
+for rule in usr/lib/udev/rules.d local/etc/udev/rules.d; do
+    [[ -f "$stage/$rule/60-zovrel-ftdi.rules" ]] || { echo "FAIL: no udev rule in $rule"; exit 1; }
+done
 
 for file in bin/zovrel-panel bin/zovrel-send share/man/man1/zovrel-send.1.gz share/applications/example.zovrel.Panel.desktop \
     share/icons/hicolor/scalable/apps/zovrel-panel.svg share/man/man1/zovrel-panel.1.gz \
