@@ -103,8 +103,7 @@ int runScpi(int argc, char** argv, std::shared_ptr<PortOutput> replacement) {
         board.lastCode = code;
         return std::nullopt;
     };
-    // The options were checked when read: the address is of the right form.
-    int status = server.listen(*readListenAddress(line.options.listen)) ? server.serve() : 1;
+    int status = server.listen(line.options.listenAddress) ? server.serve() : 1;
     if (const auto traceFailure = stack.finish()) {
         say(*traceFailure);
         if (status == 0) {

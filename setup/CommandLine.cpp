@@ -280,10 +280,12 @@ CommandLine readCommandLine(const std::vector<std::string>& arguments, Program p
     if (!given("port").empty()) {
         line.options.port = given("port").front();
     }
-    std::string gpioProblem;
-    if (line.options.port.rfind("gpio:", 0) == 0 &&
-        !readGpioMapping(line.options.port.substr(5), gpioProblem)) {
-        return misuse(program, "--port=" + line.options.port + ": " + gpioProblem);
+    if (line.options.port.rfind("gpio:", 0) == 0) {
+        std::string gpioProblem;
+        line.options.gpio = readGpioMapping(line.options.port.substr(5), gpioProblem);
+        if (!line.options.gpio) {
+            return misuse(program, "--port=" + line.options.port + ": " + gpioProblem);
+        }
     }
     if (!isKnownPort(line.options.port)) {
         return misuse(program, "unknown port '" + line.options.port +
@@ -298,11 +300,13 @@ CommandLine readCommandLine(const std::vector<std::string>& arguments, Program p
         if (!given("listen").empty()) {
             line.options.listen = given("listen").front();
         }
-        if (!readListenAddress(line.options.listen)) {
+        const auto address = readListenAddress(line.options.listen);
+        if (!address) {
             return misuse(program, "--listen takes ADDRESS:PORT, such as 127.0.0.1:5025 or "
                                    "[::1]:5025, not '" +
                                        line.options.listen + "'");
         }
+        line.options.listenAddress = *address;
         return line;
     }
     const std::string interval = given("interval").empty() ? "0" : given("interval").front();

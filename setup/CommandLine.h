@@ -1,5 +1,6 @@
 #pragma once
 
+#include "hardware/GpioPort.h"
 #include "port/MessageText.h"
 
 #include <optional>
@@ -12,6 +13,15 @@
 // SCPI server --listen.
 enum class Program { Panel, Sender, Scpi };
 
+// Where the SCPI server listens: "127.0.0.1:5025", "[::1]:5025", "0.0.0.0:5025".
+struct ListenAddress {
+    std::string host;
+    std::string port;
+};
+
+// Reads ADDRESS:PORT (an IPv6 address in brackets); nothing when it is not of that form.
+std::optional<ListenAddress> readListenAddress(const std::string& text);
+
 // What the command line asked for. Texts are the argument's bytes as given,
 // so that a path names the very file the user typed.
 struct ProgramOptions {
@@ -21,16 +31,10 @@ struct ProgramOptions {
     int intervalMs = 0;             // the sender's wait after each frame but the last
     std::vector<std::string> codes; // the sender's codes as typed, or "-" for standard input
     std::string listen = "127.0.0.1:5025"; // the SCPI server's address and TCP port
+    // Read once, as the command line is checked: what the texts above say.
+    ListenAddress listenAddress{"127.0.0.1", "5025"};
+    std::optional<GpioMapping> gpio; // for --port=gpio:...
 };
-
-// Where the SCPI server listens: "127.0.0.1:5025", "[::1]:5025", "0.0.0.0:5025".
-struct ListenAddress {
-    std::string host;
-    std::string port;
-};
-
-// Reads ADDRESS:PORT (an IPv6 address in brackets); nothing when it is not of that form.
-std::optional<ListenAddress> readListenAddress(const std::string& text);
 
 // The outcome of reading the command line: run, or leave at once with a text
 // for standard output (help, version) or standard error (misuse).

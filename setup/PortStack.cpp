@@ -14,13 +14,13 @@
 
 namespace {
 
-std::shared_ptr<PortOutput> realPort(const std::string& port) {
+std::shared_ptr<PortOutput> realPort(const ProgramOptions& options) {
+    const std::string& port = options.port;
     if (port == "direct") {
         return std::make_shared<DirectIoPort>();
     }
-    if (port.rfind("gpio:", 0) == 0) {
-        std::string why;
-        return std::make_shared<GpioPort>(*readGpioMapping(port.substr(5), why));
+    if (options.gpio) {
+        return std::make_shared<GpioPort>(*options.gpio);
     }
     if (port == "ftdi" || port.rfind("ftdi:", 0) == 0) {
         return std::make_shared<FtdiPort>(
@@ -49,7 +49,7 @@ PortStack buildPortStack(const ProgramOptions& options, Program program,
         stack.output = stack.board;
         logLatchedFrames(*stack.board, std::move(frameLog));
     } else {
-        stack.output = realPort(options.port);
+        stack.output = realPort(options);
     }
 
     const bool shadow = options.monitor && !stack.board;

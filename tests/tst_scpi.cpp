@@ -142,18 +142,19 @@ private slots:
         QFETCH(QStringList, lines);
         LineInput input(8);
         QStringList got;
+        const auto take = [&]() {
+            while (const auto line = input.next()) {
+                got << (line->tooLong ? QStringLiteral("!") : QString::fromStdString(line->text));
+            }
+        };
         for (const QString& piece : pieces) {
             const std::string bytes = piece.toStdString();
             input.append(bytes.data(), bytes.size());
-            while (const auto line = input.next()) {
-                got << (line->tooLong ? QStringLiteral("!") : QString::fromStdString(line->text));
-            }
+            take();
         }
         if (ended) {
             input.end();
-            while (const auto line = input.next()) {
-                got << (line->tooLong ? QStringLiteral("!") : QString::fromStdString(line->text));
-            }
+            take();
         }
         QCOMPARE(got, lines);
         // What is held stays bounded whatever arrives.
@@ -205,9 +206,8 @@ private slots:
             return;
         }
         QCOMPARE(line.outcome, CommandLine::Outcome::Run);
-        const auto address = readListenAddress(line.options.listen);
-        QCOMPARE(QString::fromStdString(address->host), host);
-        QCOMPARE(QString::fromStdString(address->port), port);
+        QCOMPARE(QString::fromStdString(line.options.listenAddress.host), host);
+        QCOMPARE(QString::fromStdString(line.options.listenAddress.port), port);
     }
 };
 
