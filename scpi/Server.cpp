@@ -232,10 +232,8 @@ int Server::serve() {
                 streams_[s]->flush();
             }
         }
-        // Each client in turn, a different one first every pass.
-        const std::size_t count = clients_.size();
-        for (std::size_t k = 0; k < count; ++k) {
-            const std::size_t i = (firstTurn_ + k) % count;
+        // Each client in turn, always in the same order, so that turns alternate.
+        for (std::size_t i = 0; i < clients_.size(); ++i) {
             Client& c = *clients_[i];
             const short events = watched[firstClient + i].revents;
             if (events & POLLERR) {
@@ -249,7 +247,6 @@ int Server::serve() {
             c.moreWork = runCommands(c);
             writeTo(c);
         }
-        firstTurn_ = count == 0 ? 0 : (firstTurn_ + 1) % count;
         for (std::size_t i = clients_.size(); i-- > 0;) {
             if (finished(*clients_[i])) {
                 ::shutdown(clients_[i]->fd.get(), SHUT_WR);

@@ -67,5 +67,4 @@ private:
     UniqueFd listener_;
     bool acceptPaused_ = false; // out of descriptors until a client leaves
     std::vector<std::unique_ptr<Client>> clients_;
-    std::size_t firstTurn_ = 0; // who goes first, turned round every pass
 };

@@ -130,6 +130,8 @@ private slots:
             << QStringList{"123456789\nX\n"} << false << QStringList{"!", "X"};
         QTest::newRow("long, in pieces")
             << QStringList{"12345", "67890", "12345", "\nX\n"} << false << QStringList{"!", "X"};
+        QTest::newRow("refused before its end arrives")
+            << QStringList{"1234567890"} << false << QStringList{"!"};
         QTest::newRow("the last line at the end")
             << QStringList{"A\nB"} << true << QStringList{"A", "B"};
         QTest::newRow("a long last line")
