@@ -2,7 +2,9 @@
 
 #include "model/Module1.h"
 #include "port/FrameWriter.h"
+#include "scpi/RawDoor.h"
 #include "scpi/Server.h"
+#include "scpi/Sockets.h"
 #include "scpi/StreamOutput.h"
 #include "setup/FailureText.h"
 #include "setup/PortStack.h"
@@ -90,7 +92,7 @@ int runScpi(int argc, char** argv, std::shared_ptr<PortOutput> replacement) {
     Instrument::Board board;
     board.identity = "Zovrel,Zovrel Rev B,0," ZOVREL_VERSION;
     PortBoard port(stack);
-    Server server(board, stops, {&out, &err}, say);
+    Server server(stops, {&out, &err});
     board.send = [&](int code) -> std::optional<std::string> {
         if (const auto failure = port.send(code)) {
             // Told on standard error whole, and to every client's queue
@@ -103,7 +105,16 @@ int runScpi(int argc, char** argv, std::shared_ptr<PortOutput> replacement) {
         board.lastCode = code;
         return std::nullopt;
     };
-    int status = server.listen(line.options.listenAddress) ? server.serve() : 1;
+    UniqueFd raw = listenOn(line.options.listenAddress, say);
+    if (!raw) {
+        return end(1);
+    }
+    sockaddr_storage bound{};
+    socklen_t length = sizeof bound;
+    ::getsockname(raw.get(), reinterpret_cast<sockaddr*>(&bound), &length);
+    say("listening on " + addressText(bound));
+    server.addDoor(std::make_unique<RawDoor>(std::move(raw), board, say));
+    int status = server.serve(say);
     if (const auto traceFailure = stack.finish()) {
         say(*traceFailure);
         if (status == 0) {

@@ -1,0 +1,98 @@
+#include "scpi/Sockets.h"
+
+#include "port/MessageText.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+
+#include <cerrno>
+#include <memory>
+
+UniqueFd listenOn(const ListenAddress& address, const std::function<void(std::string)>& say) {
+    addrinfo hints{};
+    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV | AI_PASSIVE;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (const int error = getaddrinfo(address.host.c_str(), address.port.c_str(), &hints, &found)) {
+        say("cannot listen on '" + printable(address.host) + "': " + gai_strerror(error));
+        return {};
+    }
+    std::unique_ptr<addrinfo, void (*)(addrinfo*)> info(found, freeaddrinfo);
+    UniqueFd listener(::socket(found->ai_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    const int on = 1;
+    if (listener) {
+        ::setsockopt(listener.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    }
+    if (!listener || ::bind(listener.get(), found->ai_addr, found->ai_addrlen) != 0 ||
+        ::listen(listener.get(), 16) != 0) {
+        say("cannot listen on " + printable(address.host) + ":" + address.port + ": " +
+            errorText(errno));
+        return {};
+    }
+    return listener;
+}
+
+std::string addressText(const sockaddr_storage& address) {
+    char host[INET6_ADDRSTRLEN] = "?";
+    if (address.ss_family == AF_INET) {
+        const auto* in = reinterpret_cast<const sockaddr_in*>(&address);
+        inet_ntop(AF_INET, &in->sin_addr, host, sizeof host);
+        return std::string(host) + ":" + std::to_string(ntohs(in->sin_port));
+    }
+    const auto* in6 = reinterpret_cast<const sockaddr_in6*>(&address);
+    inet_ntop(AF_INET6, &in6->sin6_addr, host, sizeof host);
+    std::string shown(1, '[');
+    shown += host;
+    shown += "]:";
+    shown += std::to_string(ntohs(in6->sin6_port));
+    return shown;
+}
+
+unsigned short boundPort(int fd) {
+    sockaddr_storage bound{};
+    socklen_t length = sizeof bound;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &length);
+    return bound.ss_family == AF_INET
+               ? ntohs(reinterpret_cast<const sockaddr_in*>(&bound)->sin_port)
+               : ntohs(reinterpret_cast<const sockaddr_in6*>(&bound)->sin6_port);
+}
+
+void keepAlive(int fd) {
+    const int on = 1;
+    const unsigned user = unacknowledgedMs;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &keepaliveIdle, sizeof(int));
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &keepaliveInterval, sizeof(int));
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &keepaliveCount, sizeof(int));
+    ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &user, sizeof user);
+}
+
+UniqueFd acceptClient(int listener, std::size_t connected, std::size_t limit, std::string& peer,
+                      bool& exhausted, const std::function<void(std::string)>& say) {
+    exhausted = false;
+    for (;;) {
+        sockaddr_storage from{};
+        socklen_t size = sizeof from;
+        UniqueFd fd(::accept4(listener, reinterpret_cast<sockaddr*>(&from), &size,
+                              SOCK_CLOEXEC | SOCK_NONBLOCK));
+        if (!fd) {
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+                exhausted = true;
+                say("cannot take a client now: " + errorText(errno) +
+                    "; new clients wait until one leaves");
+            }
+            return fd; // EAGAIN, or a client that left before it was taken
+        }
+        peer = addressText(from);
+        if (connected < limit) {
+            keepAlive(fd.get());
+            return fd;
+        }
+        say("client " + peer + " refused: " + std::to_string(limit) +
+            " clients are connected, the most served at once");
+        ::shutdown(fd.get(), SHUT_RDWR);
+    }
+}
