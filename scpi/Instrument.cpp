@@ -118,6 +118,8 @@ const char* errorMeaning(int number) {
         return "Device-specific error";
     case -350:
         return "Queue overflow";
+    case -420:
+        return "Query UNTERMINATED";
     default:
         return "Error";
     }

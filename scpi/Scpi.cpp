@@ -6,6 +6,7 @@
 #include "scpi/Server.h"
 #include "scpi/Sockets.h"
 #include "scpi/StreamOutput.h"
+#include "scpi/Vxi11Door.h"
 #include "setup/FailureText.h"
 #include "setup/PortStack.h"
 #include "setup/StandardStreams.h"
@@ -114,6 +115,10 @@ int runScpi(int argc, char** argv, std::shared_ptr<PortOutput> replacement) {
     ::getsockname(raw.get(), reinterpret_cast<sockaddr*>(&bound), &length);
     say("listening on " + addressText(bound));
     server.addDoor(std::make_unique<RawDoor>(std::move(raw), board, say));
+    if (auto vxi11 = std::make_unique<Vxi11Door>(board, say);
+        vxi11->open(line.options.listenAddress)) {
+        server.addDoor(std::move(vxi11));
+    }
     int status = server.serve(say);
     if (const auto traceFailure = stack.finish()) {
         say(*traceFailure);
