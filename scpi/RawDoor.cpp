@@ -49,7 +49,7 @@ void RawDoor::readFrom(Client& c) {
     const ssize_t n =
         ::recv(c.fd.get(), buffer, std::min(sizeof buffer, c.session.input.room()), 0);
     if (n > 0) {
-        c.session.input.append(buffer, static_cast<std::size_t>(n));
+        c.session.receive(buffer, static_cast<std::size_t>(n));
     } else if (n == 0) {
         c.reading = false; // shut by the client: what it sent still runs
         c.session.input.end();

@@ -2,6 +2,7 @@
 
 #include "model/Module1.h"
 #include "port/FrameWriter.h"
+#include "scpi/Advertiser.h"
 #include "scpi/RawDoor.h"
 #include "scpi/Server.h"
 #include "scpi/Sockets.h"
@@ -114,10 +115,20 @@ int runScpi(int argc, char** argv, std::shared_ptr<PortOutput> replacement) {
     socklen_t length = sizeof bound;
     ::getsockname(raw.get(), reinterpret_cast<sockaddr*>(&bound), &length);
     say("listening on " + addressText(bound));
+    const int rawFd = raw.get();
     server.addDoor(std::make_unique<RawDoor>(std::move(raw), board, say));
-    if (auto vxi11 = std::make_unique<Vxi11Door>(board, say);
-        vxi11->open(line.options.listenAddress)) {
+    auto vxi11 = std::make_unique<Vxi11Door>(board, say);
+    const bool vxi11Served = vxi11->open(line.options.listenAddress);
+    if (vxi11Served) {
         server.addDoor(std::move(vxi11));
+    }
+    // Found by mDNS only where it can be reached from elsewhere.
+    Advertiser advertiser(say);
+    if (Advertiser::reachesOut(line.options.listenAddress) &&
+        advertiser.start({line.options.listenAddress, boundPort(rawFd), vxi11Served})) {
+        server.setWait([&advertiser](std::vector<pollfd>& watched, int timeoutMs) {
+            return advertiser.wait(watched, timeoutMs);
+        });
     }
     int status = server.serve(say);
     if (const auto traceFailure = stack.finish()) {

@@ -18,6 +18,11 @@ public:
 
     explicit Session(Instrument::Board& board) : instrument(board), input(lineLimit) {}
 
+    // Takes bytes the controller sent; their commands run from the next turn.
+    void receive(const char* data, std::size_t size) {
+        input.append(data, size);
+        moreWork_ = true;
+    }
     // Runs its commands in order, workPerTurn at most.
     void runTurn();
     // Commands wait that a turn can run now.

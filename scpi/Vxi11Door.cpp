@@ -484,9 +484,9 @@ bool Vxi11Door::attempt(Connection& c, Call& call) {
             }
             result.error = ioTimeout;
         } else if (error == noError) {
-            session.input.append(call.data.data(), call.data.size());
+            session.receive(call.data.data(), call.data.size());
             if (end) {
-                session.input.append("\n", 1); // END ends the program message
+                session.receive("\n", 1); // END ends the program message
             }
             result.size = static_cast<u_long>(call.data.size());
         }
