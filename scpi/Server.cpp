@@ -40,7 +40,9 @@ int Server::timeoutMs() const {
 int Server::serve(const std::function<void(std::string)>& say) {
     std::vector<pollfd> watched;
     std::vector<std::size_t> firsts(doors_.size());
-    while (stops_.taken() == 0) {
+    // The stop descriptor is read only when poll finds it readable, so that
+    // a pass costs no more system calls than its work needs.
+    for (int stop = stops_.taken(); stop == 0; stop = watched[0].revents ? stops_.taken() : 0) {
         watched.assign({{stops_.fd(), POLLIN, 0}});
         for (StreamOutput* stream : streams_) {
             watched.push_back({stream->holding() ? stream->fd() : -1, POLLOUT, 0});
@@ -58,7 +60,10 @@ int Server::serve(const std::function<void(std::string)>& say) {
                 streams_[s]->flush();
             }
         }
-        for (std::size_t d = 0; d < doors_.size() && stops_.taken() == 0; ++d) {
+        if (watched[0].revents != 0) {
+            continue; // a stop signal: no more work is begun
+        }
+        for (std::size_t d = 0; d < doors_.size(); ++d) {
             doors_[d]->serve(&watched[firsts[d]]);
         }
     }

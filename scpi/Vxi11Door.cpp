@@ -6,6 +6,7 @@
 
 #include <arpa/inet.h>
 #include <rpc/pmap_clnt.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -75,11 +76,11 @@ struct Vxi11Door::Link {
 
 namespace {
 
-// Sends one reply as a whole RPC record: accepted, with result, or the
-// RPC-level error given.
+// Sends one reply as a whole RPC record: accepted, with result (payload: the
+// bytes of data it carries), or the RPC-level error given.
 void sendReply(std::string& out, std::uint32_t xid, xdrproc_t proc, void* result,
-               accept_stat status = SUCCESS) {
-    std::string buffer(Vxi11Door::readLimit + 1024, '\0');
+               accept_stat status = SUCCESS, std::size_t payload = 0) {
+    std::string buffer(payload + 512, '\0');
     XDR xdrs;
     xdrmem_create(&xdrs, buffer.data() + 4, static_cast<u_int>(buffer.size() - 4), XDR_ENCODE);
     rpc_msg reply{};
@@ -135,12 +136,37 @@ bool Vxi11Door::open(const ListenAddress& address) {
     }
     corePort_ = boundPort(core_.get());
     abortPort_ = boundPort(abort_.get());
-    // A run that ended without unregistering left its port behind: replace it.
-    pmap_unset(DEVICE_CORE, DEVICE_CORE_VERSION);
+    if (::access("/run/rpcbind.sock", F_OK) != 0 && ::access("/var/run/rpcbind.sock", F_OK) != 0) {
+        say_("rpcbind is not running, so VXI-11 clients cannot find the instrument: the raw "
+             "socket is served alone. Start it ('sudo systemctl start rpcbind', or install the "
+             "rpcbind package) and restart zovrel-scpi.");
+        core_.reset();
+        abort_.reset();
+        return false;
+    }
+    // A port registered before is taken over only when nothing answers on it
+    // any more (a run that ended without unregistering): another live server
+    // keeps its clients.
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (const unsigned short held =
+            pmap_getport(&local, DEVICE_CORE, DEVICE_CORE_VERSION, IPPROTO_TCP)) {
+        local.sin_port = htons(held);
+        UniqueFd probe(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        if (probe &&
+            ::connect(probe.get(), reinterpret_cast<sockaddr*>(&local), sizeof local) == 0) {
+            say_("another program serves VXI-11 on this machine (port " + std::to_string(held) +
+                 ", registered with rpcbind): the raw socket is served alone");
+            core_.reset();
+            abort_.reset();
+            return false;
+        }
+        pmap_unset(DEVICE_CORE, DEVICE_CORE_VERSION);
+    }
     if (!pmap_set(DEVICE_CORE, DEVICE_CORE_VERSION, IPPROTO_TCP, corePort_)) {
-        say_("rpcbind is not running (or refused the registration), so VXI-11 clients cannot find "
-             "the instrument: the raw socket is served alone. Start it with 'sudo systemctl "
-             "start rpcbind' and restart zovrel-scpi.");
+        say_("rpcbind refused to register the VXI-11 core channel: the raw socket is served "
+             "alone");
         core_.reset();
         abort_.reset();
         return false;
@@ -529,7 +555,8 @@ bool Vxi11Door::attempt(Connection& c, Call& call) {
             result.data.data_val = taken.data();
             result.data.data_len = static_cast<u_int>(taken.size());
         }
-        sendReply(c.out, call.xid, reinterpret_cast<xdrproc_t>(xdr_Device_ReadResp), &result);
+        sendReply(c.out, call.xid, reinterpret_cast<xdrproc_t>(xdr_Device_ReadResp), &result,
+                  SUCCESS, taken.size());
         return true;
     }
     case device_readstb: {

@@ -3,6 +3,8 @@
 its namespace): finds the instrument by mDNS and opens it as VISA does, over
 VXI-11, checking every frame against the bench's frame log.
   lab_check.py BENCH_ADDRESS FRAME_LOG"""
+import socket
+import struct
 import sys
 import threading
 import time
@@ -105,5 +107,25 @@ check("a lock timeout that passes", second.device_write(b, 5000, 200, wait, b"WI
 check("a link's end frees its lock", first.destroy_link(a), 0)
 check("then the write goes", second.device_write(b, 5000, 0, end, b"WIP 11")[0], 0)
 check("nothing but the frames that went", last_frames([7, 11]), [7, 11])
+
+# Hostile clients on the RPC side, each beside the working link: garbage, a record
+# that claims a megabyte, links opened and never destroyed, a client that vanishes
+# holding the lock (its links end with its connection, and the lock with them).
+port = first.port
+for name, sent in (("garbage", b"\x80\x00\x00\x10" + b"\xff" * 16),
+                   ("a 1 MB write", struct.pack(">I", 0x80000000 | (1 << 20)) + bytes(4096))):
+    with socket.create_connection((bench, port), timeout=60) as hostile:
+        hostile.sendall(sent)
+        check(f"{name} ends its connection", hostile.recv(16), b"")
+    check(f"the working link after {name}", second.device_write(b, 5000, 0, end, b"WIP 13")[0], 0)
+hoarder = vxi11.CoreClient(bench)
+check("links past the bound", [hoarder.create_link(i, 0, 0, "inst0")[0] for i in range(17)],
+      [0] * 16 + [9])
+vanishing = vxi11.CoreClient(bench)
+gone = vanishing.create_link(3, 0, 0, "inst0")[1]
+check("the vanishing client locks", vanishing.device_lock(gone, 0, 0), 0)
+vanishing.close()
+check("its lock is freed", second.device_write(b, 5000, 60000, wait, b"WIP 17")[0], 0)
+check("the frames of the working link", last_frames([13, 13, 17]), [13, 13, 17])
 print("PASS: the lab found the instrument by mDNS and drove it over VXI-11: a sweep, errors, "
-      "the status byte, a device clear, two links and the lock")
+      "the status byte, a device clear, two links and the lock, hostile clients beside them")
