@@ -41,6 +41,11 @@ template <typename T> struct Decoded {
     xdrproc_t proc;
 };
 
+// A timeout in milliseconds from now, as a deadline (a day at the most).
+Door::Clock::time_point after(unsigned long ms) {
+    return Door::Clock::now() + std::chrono::milliseconds(std::min<unsigned long>(ms, 86'400'000));
+}
+
 } // namespace
 
 struct Vxi11Door::Call {
@@ -53,6 +58,13 @@ struct Vxi11Door::Call {
     std::string data; // device_write's bytes
     unsigned long requestSize = 0;
     char termChar = 0;
+
+    void takeLink(long link, std::int32_t given, unsigned long lockMs, unsigned long ioMs) {
+        lid = link;
+        flags = given;
+        lockDeadline = after(lockMs);
+        ioDeadline = after(ioMs);
+    }
 };
 
 struct Vxi11Door::Connection {
@@ -109,10 +121,6 @@ void sendReply(std::string& out, std::uint32_t xid, xdrproc_t proc, void* result
 void sendError(std::string& out, std::uint32_t xid, std::int32_t error) {
     Device_Error result{error};
     sendReply(out, xid, reinterpret_cast<xdrproc_t>(xdr_Device_Error), &result);
-}
-
-Door::Clock::time_point after(unsigned long ms) {
-    return Door::Clock::now() + std::chrono::milliseconds(std::min<unsigned long>(ms, 86'400'000));
 }
 
 } // namespace
@@ -304,10 +312,7 @@ void Vxi11Door::dispatch(Connection& c, const std::string& record) {
         return true;
     };
     const auto generic = [&](const Device_GenericParms& p) {
-        a.lid = p.lid;
-        a.flags = p.flags;
-        a.lockDeadline = after(p.lock_timeout);
-        a.ioDeadline = after(p.io_timeout);
+        a.takeLink(p.lid, p.flags, p.lock_timeout, p.io_timeout);
     };
     bool decoded = false;
     if (c.abortChannel) {
@@ -328,10 +333,7 @@ void Vxi11Door::dispatch(Connection& c, const std::string& record) {
         case device_write: {
             Decoded<Device_WriteParms> p(reinterpret_cast<xdrproc_t>(xdr_Device_WriteParms));
             decoded = decode(p, [&](const Device_WriteParms& v) {
-                a.lid = v.lid;
-                a.flags = v.flags;
-                a.lockDeadline = after(v.lock_timeout);
-                a.ioDeadline = after(v.io_timeout);
+                a.takeLink(v.lid, v.flags, v.lock_timeout, v.io_timeout);
                 a.data.assign(v.data.data_val, v.data.data_len);
             });
             break;
@@ -339,10 +341,7 @@ void Vxi11Door::dispatch(Connection& c, const std::string& record) {
         case device_read: {
             Decoded<Device_ReadParms> p(reinterpret_cast<xdrproc_t>(xdr_Device_ReadParms));
             decoded = decode(p, [&](const Device_ReadParms& v) {
-                a.lid = v.lid;
-                a.flags = v.flags;
-                a.lockDeadline = after(v.lock_timeout);
-                a.ioDeadline = after(v.io_timeout);
+                a.takeLink(v.lid, v.flags, v.lock_timeout, v.io_timeout);
                 a.requestSize = std::min<unsigned long>(v.requestSize, readLimit);
                 a.termChar = v.termChar;
             });
@@ -360,9 +359,7 @@ void Vxi11Door::dispatch(Connection& c, const std::string& record) {
         case device_lock: {
             Decoded<Device_LockParms> p(reinterpret_cast<xdrproc_t>(xdr_Device_LockParms));
             decoded = decode(p, [&](const Device_LockParms& v) {
-                a.lid = v.lid;
-                a.flags = v.flags;
-                a.lockDeadline = after(v.lock_timeout);
+                a.takeLink(v.lid, v.flags, v.lock_timeout, 0);
             });
             break;
         }

@@ -30,7 +30,7 @@ need() {
     echo "skipped: $* (scripts/install-deps test installs what it needs)"
     exit 77
 }
-for tool in qemu-system-x86_64 cpio xz dpkg-deb apt-get; do
+for tool in qemu-system-x86_64 cpio xz dpkg-deb apt-get /usr/sbin/rpcbind /usr/bin/lxi; do
     command -v "$tool" >/dev/null || need "$tool is missing"
 done
 [[ $(ldd /bin/busybox 2>&1 || true) == *"not a dynamic"* ]] || need "a static busybox (busybox-static) is missing"
@@ -137,7 +137,10 @@ if [[ $stale == yes ]]; then
     cp "$panel" "$root/zovrel/scripted-panel"
     cp "$gadget" "$root/zovrel/ftdi-gadget"
     cp "$scpi" "$root/zovrel/zovrel-scpi"
-    for binary in "$sender" "$panel" "$scpi" "$plugin"; do
+    # VXI-11 in the guest: the portmapper, its transports, and lxi as the client.
+    cp /usr/sbin/rpcbind /usr/bin/lxi "$root/zovrel/"
+    cp /etc/netconfig /etc/services /etc/protocols "$root/etc/"
+    for binary in "$sender" "$panel" "$scpi" "$plugin" /usr/sbin/rpcbind /usr/bin/lxi; do
         for library in $(ldd "$binary" | grep -o '/[^ ]*'); do
             mkdir -p "$root$(dirname "$library")"
             cp -L "$library" "$root$library"
@@ -147,7 +150,7 @@ if [[ $stale == yes ]]; then
     cp "$plugin" "$root$plugin"
     cp "$font" "$root$font"
     cp -rL /etc/fonts "$root/etc/"
-    printf 'root:x:0:0:root:/tmp:/bin/sh\nuser:x:1000:1000:user:/tmp:/bin/sh\n' >"$root/etc/passwd"
+    printf 'root:x:0:0:root:/tmp:/bin/sh\nuser:x:1000:1000:user:/tmp:/bin/sh\n_rpc:x:102:65534::/run/rpcbind:/bin/sh\n' >"$root/etc/passwd"
     printf 'root:x:0:\nlp:x:7:\nplugdev:x:46:user\nuser:x:1000:\n' >"$root/etc/group"
     (cd "$root" && find . | cpio -o -H newc --quiet) >"$initramfs.new"
     mv "$initramfs.new" "$initramfs"
