@@ -28,6 +28,7 @@ lab=zovrel-lab-$$
 work=$(mktemp -d)
 chmod 755 "$work"
 cleanup() {
+    set +e
     [[ -f $work/bench.pid ]] && kill "$(cat "$work/bench.pid")" 2>/dev/null
     ip netns pids "$bench" 2>/dev/null | xargs -r kill 2>/dev/null
     ip netns del "$bench" 2>/dev/null
