@@ -87,14 +87,19 @@ bool readInterval(const std::string& text, int& milliseconds) {
 std::string helpText(Program program, const std::vector<Option>& options) {
     const bool panel = program == Program::Panel;
     const bool sender = program == Program::Sender;
-    std::string text =
-        "Usage: " + programName(program) + (sender ? " [options] CODE...|-\n" : " [options]\n");
+    const bool sweep = program == Program::Sweep;
+    std::string text = "Usage: " + programName(program) +
+                       (sender  ? " [options] CODE...|-\n"
+                        : sweep ? " --meter=RESOURCE [options]\n"
+                                : " [options]\n");
     text += panel    ? "Control panel for the Zovrel Rev B digital potentiometer board on the "
                        "first parallel port (0x378).\n"
             : sender ? "Sends wiper codes (0 to 127) to the Zovrel Rev B board on the first "
                        "parallel port (0x378), one frame each, in the order given.\n"
-                     : "Serves the Zovrel Rev B board as a SCPI instrument on a raw TCP socket "
-                       "(commands and replies end with a new line).\n";
+            : sweep  ? "Steps the Zovrel Rev B board's wiper through its codes, reads a bench "
+                       "meter at each, and gives its resistance, INL and DNL.\n"
+                     : "Serves the Zovrel Rev B board as a SCPI instrument over VXI-11 and on a "
+                       "raw TCP socket (commands and replies end with a new line).\n";
     text += "\nOptions:\n";
     for (const Option& option : options) {
         std::string names;
@@ -125,6 +130,8 @@ std::string programName(Program program) {
         return "zovrel-send";
     case Program::Scpi:
         return "zovrel-scpi";
+    case Program::Sweep:
+        return "zovrel-sweep";
     }
     return {};
 }
@@ -152,6 +159,91 @@ std::optional<ListenAddress> readListenAddress(const std::string& text) {
     }
     return address;
 }
+
+namespace {
+
+// The sweep's own options, each checked before anything is sent.
+template <typename Given>
+CommandLine readSweepOptions(CommandLine line, Program program, const Given& given) {
+    SweepOptions& sweep = line.options.sweep;
+    const auto text = [&](const char* name, std::string& into) {
+        if (!given(name).empty()) {
+            into = given(name).front();
+        }
+    };
+    text("meter", sweep.meter);
+    text("csv", sweep.csv);
+    text("plot", sweep.plot);
+    text("configure", sweep.configure);
+    text("read", sweep.read);
+    if (sweep.meter.empty()) {
+        return misuse(program, "--meter is needed: sim, TCPIP::HOST::INSTR, "
+                               "TCPIP::HOST::PORT::SOCKET or /dev/usbtmcN");
+    }
+    if (sweep.configure.empty() || sweep.read.empty()) {
+        return misuse(program, "--configure and --read take a command");
+    }
+    const auto number = [&](const char* name, unsigned long low, unsigned long high, int& into) {
+        if (given(name).empty()) {
+            return true;
+        }
+        const auto value = readDecimal(given(name).front(), high);
+        if (!value || *value < low) {
+            return false;
+        }
+        into = static_cast<int>(*value);
+        return true;
+    };
+    if (!number("settle", 0, longestInterval, sweep.settleMs)) {
+        return misuse(program, "--settle takes a whole number of milliseconds from 0 to 3600000, "
+                               "not '" +
+                                   given("settle").front() + "'");
+    }
+    if (!number("readings", 1, 1000, sweep.readings)) {
+        return misuse(program, "--readings takes a whole number from 1 to 1000, not '" +
+                                   given("readings").front() + "'");
+    }
+    if (!number("timeout", 1, longestInterval, sweep.timeoutMs)) {
+        return misuse(program, "--timeout takes a whole number of milliseconds from 1 to "
+                               "3600000, not '" +
+                                   given("timeout").front() + "'");
+    }
+    if (!given("codes").empty()) {
+        const std::string& codes = given("codes").front();
+        const std::size_t colon = codes.find(':');
+        const std::size_t second = colon == std::string::npos ? colon : codes.find(':', colon + 1);
+        const unsigned long none = 1000; // not a code
+        const unsigned long first = readDecimal(codes.substr(0, colon), 127).value_or(none);
+        const unsigned long last =
+            colon == std::string::npos
+                ? none
+                : readDecimal(codes.substr(colon + 1, second - colon - 1), 127).value_or(none);
+        const unsigned long step = second == std::string::npos
+                                       ? 1
+                                       : readDecimal(codes.substr(second + 1), 127).value_or(0);
+        if (first == none || last == none || step == 0 || first == last) {
+            return misuse(program, "--codes takes FIRST:LAST or FIRST:LAST:STEP, two different "
+                                   "codes from 0 to 127 and a step from 1 to 127, not '" +
+                                       codes + "'");
+        }
+        sweep.first = static_cast<int>(first);
+        sweep.last = static_cast<int>(last);
+        sweep.step = static_cast<int>(step);
+    }
+    if (!sweep.plot.empty()) {
+        const auto endsWith = [&](const char* end) {
+            const std::string tail(end);
+            return sweep.plot.size() > tail.size() &&
+                   sweep.plot.compare(sweep.plot.size() - tail.size(), tail.size(), tail) == 0;
+        };
+        if (!endsWith(".png") && !endsWith(".svg")) {
+            return misuse(program, "--plot names a .png or .svg file, not '" + sweep.plot + "'");
+        }
+    }
+    return line;
+}
+
+} // namespace
 
 CommandLine misuse(Program program, const std::string& why) {
     CommandLine line;
@@ -184,6 +276,24 @@ CommandLine readCommandLine(const std::vector<std::string>& arguments, Program p
                            "address",
                            "Serve SCPI on <address>, ADDRESS:PORT (an IPv6 address in brackets); "
                            "the default, 127.0.0.1:5025, is this machine only."});
+    } else if (program == Program::Sweep) {
+        const std::vector<Option> sweepOptions = {
+            {{"meter"},
+             "resource",
+             "The meter: TCPIP::HOST::INSTR (VXI-11), TCPIP::HOST::PORT::SOCKET (a raw socket), "
+             "/dev/usbtmcN (a USB meter) or sim (a simulated meter reading the simulated board)."},
+            {{"codes"}, "first:last[:step]", "The codes to measure (0:127:1, the default)."},
+            {{"settle"}, "ms", "Wait <ms> milliseconds after each frame (100; 0 to 3600000)."},
+            {{"readings"}, "n", "Readings at each code (1; 1 to 1000); their mean is kept."},
+            {{"csv"}, "file", "Write a row for each code to <file> as it is measured."},
+            {{"plot"},
+             "file",
+             "Draw resistance, INL and DNL against code to <file> (.png or .svg)."},
+            {{"configure"}, "command", "What sets the meter up (CONF:RES)."},
+            {{"read"}, "command", "What asks the meter for a reading (READ?)."},
+            {{"timeout"}, "ms", "The longest the meter may take to answer (10000)."},
+        };
+        options.insert(options.end(), sweepOptions.begin(), sweepOptions.end());
     } else if (panel) {
         options.push_back({{"monitor"},
                            "",
@@ -262,7 +372,8 @@ CommandLine readCommandLine(const std::vector<std::string>& arguments, Program p
         line.text = programName(program) + " " ZOVREL_VERSION "\n";
         return line;
     }
-    for (const char* once : {"port", "trace", "interval", "listen"}) {
+    for (const char* once : {"port", "trace", "interval", "listen", "meter", "codes", "settle",
+                             "readings", "csv", "plot", "configure", "read", "timeout"}) {
         if (given(once).size() > 1) {
             return misuse(program, std::string("--") + once + " given more than once");
         }
@@ -308,6 +419,9 @@ CommandLine readCommandLine(const std::vector<std::string>& arguments, Program p
         }
         line.options.listenAddress = *address;
         return line;
+    }
+    if (program == Program::Sweep) {
+        return readSweepOptions(line, program, given);
     }
     const std::string interval = given("interval").empty() ? "0" : given("interval").front();
     if (!readInterval(interval, line.options.intervalMs)) {

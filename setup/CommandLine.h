@@ -10,8 +10,24 @@
 
 // Which program reads the command line: all take --port and --trace alike,
 // the panel adds --monitor, the sender --interval and the codes to send, the
-// SCPI server --listen.
-enum class Program { Panel, Sender, Scpi };
+// SCPI server --listen, the sweep its meter and what it measures.
+enum class Program { Panel, Sender, Scpi, Sweep };
+
+// What zovrel-sweep measures and how: codes FIRST to LAST by STEP (downward
+// when FIRST > LAST), one frame each, a settle time, then readings.
+struct SweepOptions {
+    std::string meter; // sim, TCPIP::HOST::INSTR, TCPIP::HOST::PORT::SOCKET or /dev/usbtmcN
+    int first = 0;
+    int last = 127;
+    int step = 1;
+    int settleMs = 100;
+    int readings = 1;
+    std::string csv;  // rows as they are measured, or none
+    std::string plot; // a PNG or SVG file, or none
+    std::string configure = "CONF:RES";
+    std::string read = "READ?";
+    int timeoutMs = 10000; // the longest a meter may take to answer
+};
 
 // Where the SCPI server listens: "127.0.0.1:5025", "[::1]:5025", "0.0.0.0:5025".
 struct ListenAddress {
@@ -34,6 +50,7 @@ struct ProgramOptions {
     // Read once, as the command line is checked: what the texts above say.
     ListenAddress listenAddress{"127.0.0.1", "5025"};
     std::optional<GpioMapping> gpio; // for --port=gpio:...
+    SweepOptions sweep;
 };
 
 // The outcome of reading the command line: run, or leave at once with a text

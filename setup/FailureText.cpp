@@ -9,6 +9,7 @@ std::string advice(PortError::Remedy remedy, Program program) {
     using Remedy = PortError::Remedy;
     const std::string again = program == Program::Panel    ? "start the panel again."
                               : program == Program::Sender ? "run zovrel-send again."
+                              : program == Program::Sweep  ? "run zovrel-sweep again."
                                                            : "send the command again.";
     switch (remedy) {
     case Remedy::None:
