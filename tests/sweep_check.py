@@ -1,0 +1,158 @@
+#!/usr/bin/python3
+"""zovrel-sweep against a test meter that speaks raw SCPI on the loopback: it
+reads the simulated board's frame log to know the wiper's code and answers a
+known curve (100 ohms, then 50 a code, with a step back at code 64). Then the
+meter's faults, a stop signal in the middle, the simulated meter with a plot,
+and misuse.
+  sweep_check.py ZOVREL_SWEEP"""
+import os
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+sweep = sys.argv[1]
+work = tempfile.mkdtemp()
+
+
+def fail(why):
+    sys.exit(f"FAIL: {why}")
+
+
+def check(what, got, expected):
+    if got != expected:
+        fail(f"{what}: {got!r}, expected {expected!r}")
+
+
+def curve(code):
+    return 100.0 + 50.0 * code - (75.0 if code == 64 else 0.0)
+
+
+class TestMeter:
+    """One client at a time; fault says how it misbehaves from code 5 on."""
+
+    def __init__(self, log, fault=None):
+        self.log, self.fault = log, fault
+        self.listener = socket.create_server(("127.0.0.1", 0))
+        self.port = self.listener.getsockname()[1]
+        self.commands = []
+        threading.Thread(target=self.serve, daemon=True).start()
+
+    def code(self):
+        with open(self.log) as log:
+            frames = [line for line in log if line.startswith("frame ")]
+        return int(frames[-1].split("code ")[1]) if frames else None
+
+    def answer(self, command):
+        code = self.code()
+        broken = self.fault and code == 5 and len([c for c in self.commands if c == "READ?"]) > 3
+        if command == "SYST:ERR?":
+            return '-222,"Data out of range"' if self.fault == "error" else '+0,"No error"'
+        if command not in ("READ?", "MEAS?"):
+            return None
+        if broken and self.fault == "silent":
+            return None
+        if broken and self.fault == "gone":
+            raise ConnectionError
+        if broken and self.fault == "words":
+            return "hello"
+        if broken and self.fault == "overload":
+            return "+9.90000000E+37"
+        return f"{curve(code):+.8E}"
+
+    def serve(self):
+        connection, _ = self.listener.accept()
+        with connection, connection.makefile("rw", newline="\n") as stream:
+            for line in stream:
+                self.commands.append(line.strip())
+                try:
+                    reply = self.answer(line.strip())
+                except ConnectionError:
+                    return
+                if reply is not None:
+                    stream.write(reply + "\n")
+                    stream.flush()
+
+
+def run(meter_args, fault=None, until=None, name="run", settle=0):
+    """Runs a sweep against a test meter; until: a signal sent once N rows are in the CSV."""
+    log, csv = os.path.join(work, name + ".log"), os.path.join(work, name + ".csv")
+    open(log, "w").close()
+    meter = TestMeter(log, fault)
+    args = [sweep, "--port=sim", f"--meter=TCPIP::127.0.0.1::{meter.port}::SOCKET", f"--settle={settle}",
+            "--timeout=2000", f"--csv={csv}"] + meter_args
+    with open(log, "a") as out:
+        proc = subprocess.Popen(args, stdout=out, stderr=subprocess.PIPE, text=True)
+        if until:
+            rows, signum = until
+            while proc.poll() is None and (not os.path.exists(csv) or len(open(csv).readlines()) < rows + 1):
+                time.sleep(0.01)
+            proc.send_signal(signum)
+        err = proc.communicate(timeout=120)[1]
+    with open(csv) as rows:
+        table = [line.rstrip("\n").split(",") for line in rows]
+    with open(log) as out:
+        said = out.read()
+    return proc.returncode, said, err, table, meter
+
+
+# The known curve: every row, the summary, and the turn back at 64.
+status, said, err, table, meter = run([])
+check("status", status, 0)
+check("the CSV's columns", table[0], ["code", "ohms", "spread_ohms", "inl_lsb", "dnl_lsb"])
+check("its codes", [int(r[0]) for r in table[1:]], list(range(128)))
+check("its ohms", [float(r[1]) for r in table[1:]], [curve(c) for c in range(128)])
+check("INL at 64", table[65][3], "-1.5000")
+check("DNL at 64 and 65", (table[65][4], table[66][4]), ("-1.5000", "1.5000"))
+for line in ("resistance at zero scale (code 0): 100.00 ohms", "resistance at full scale (code 127): 6450.00 ohms",
+             "wiper resistance: 100.00 ohms; end-to-end resistance: 6400.00 ohms", "1 LSB: 50.00 ohms",
+             "largest |DNL|: -1.500 LSB at code 64", "monotonic: no, the resistance turns back at code 64"):
+    check(f"the summary says '{line}'", line in said, True)
+check("the meter was set up once, then read", meter.commands[:2], ["CONF:RES", "READ?"])
+check("each code read once, and the end points before", meter.commands.count("READ?"), 130)
+
+# Readings averaged, and changed commands.
+status, said, err, table, meter = run(["--codes=0:10:5", "--readings=3", "--configure=CONF:FRES 1E4", "--read=MEAS?"],
+                                      name="averaged")
+check("a four-wire set-up", meter.commands[0], "CONF:FRES 1E4")
+check("rows every 5 codes, spread 0 over three readings", [(r[0], r[2]) for r in table[1:]],
+      [("0", "0"), ("5", "0"), ("10", "0")])
+
+# The meter's faults: one message naming the meter, the code and what it said; rows kept; status 1.
+for fault, message in (("words", "answered 'hello', not a number at code 5"),
+                       ("overload", "is overloaded (+9.90000000E+37)"),
+                       ("silent", "took more than 2000 ms to answer 'READ?'"),
+                       ("gone", "went away"),
+                       ("error", "reported an error after the sweep: -222,\"Data out of range\"")):
+    status, said, err, table, meter = run(["--codes=0:10"], fault, name=fault)
+    check(f"{fault}: status", status, 1)
+    check(f"{fault}: the message {err!r}", message in err and "the meter at TCPIP::127.0.0.1::" in err, True)
+    check(f"{fault}: whole rows kept", [r[0] for r in table[1:]], [str(c) for c in range(11 if fault == "error" else 5)])
+    check(f"{fault}: the summary of what was measured", "codes measured: " in said, True)
+
+# A stop signal between codes: whole rows, the summary, and the end by the signal.
+for signum in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+    status, said, err, table, meter = run([], until=(10, signum), name=f"stop{signum}", settle=20)
+    check(f"ended by {signum}", status, -signum)
+    check("rows, each whole", all(len(r) == 5 for r in table), True)
+    check("fewer than all", 10 <= len(table) - 1 < 128, True)
+    check("the summary of what was measured", f"codes measured: {len(table) - 1}" in said, True)
+
+# The simulated meter on the simulated board, with a plot of each kind.
+for plot in ("sim.png", "sim.svg"):
+    path = os.path.join(work, plot)
+    done = subprocess.run([sweep, "--port=sim", "--meter=sim", "--settle=0", f"--plot={path}"],
+                          capture_output=True, text=True, timeout=120)
+    check(f"{plot}: status", (done.returncode, done.stderr), (0, ""))
+    check(f"{plot}: drawn", os.path.getsize(path) > 10000, True)
+    check(f"{plot}: monotonic", "monotonic: yes" in done.stdout, True)
+
+# Misuse: status 2 and nothing sent.
+for args in (["--meter=bogus"], ["--meter=sim", "--codes=3:3"], ["--meter=sim", "--plot=x.pdf"],
+             ["--meter=sim", f"--csv={work}/no/such/folder.csv"]):
+    done = subprocess.run([sweep, "--port=sim"] + args, capture_output=True, text=True, timeout=60)
+    check(f"{args}: status and output", (done.returncode, done.stdout), (2, ""))
+print("PASS: zovrel-sweep measured a known curve, its faults, stops, plots and misuse")
