@@ -29,7 +29,7 @@ grep -q '^Exec=zovrel-panel$' "$stage/usr/share/applications/example.zovrel.Pane
 grep -q '^Icon=zovrel-panel$' "$stage/usr/share/applications/example.zovrel.Panel.desktop"
 grep -q '<svg' "$stage/usr/share/icons/hicolor/scalable/apps/zovrel-panel.svg"
 
-for program in zovrel-panel zovrel-send zovrel-scpi; do
+for program in zovrel-panel zovrel-send zovrel-scpi zovrel-sweep; do
     gzip -dk "$stage/usr/share/man/man1/$program.1.gz"
     man=$stage/usr/share/man/man1/$program.1
     warnings=$(groff -man -Tutf8 -ww -z "$man" 2>&1)
