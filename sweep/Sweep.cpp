@@ -100,10 +100,8 @@ public:
 
 private:
     // One frame, the settle time, then the readings; their mean.
+    // A stop is looked for once a code, in the settle wait, never inside a frame.
     double measure(int code, std::vector<double>* kept = nullptr) {
-        if (stops_.taken() != 0) {
-            throw Ended{stopStatus(stops_.taken()), {}};
-        }
         Module1::Data_Byte = code;
         try {
             Read_Write_Bits_to_Parallel_Port();
