@@ -4,7 +4,7 @@
 # a second machine, at 0x278 only), and runs the real programs in it: every
 # word that reaches the port is logged by QEMU from outside the guest and
 # checked against the frames each case must send.
-#   run.sh CACHE_DIR SENDER SCRIPTED_PANEL CHECKER FTDI_GADGET SCPI_SERVER
+#   run.sh CACHE_DIR SENDER SCRIPTED_PANEL CHECKER FTDI_GADGET SCPI_SERVER USBTMC_METER SWEEP
 # The kernel and the initramfs are kept in CACHE_DIR; the kernel is fetched
 # with apt-get once. The verdict of every case goes to CACHE_DIR/report.txt;
 # ZOVREL_SHOW_CONSOLE=1 prints the guests' consoles too; ZOVREL_MEASURE=1
@@ -17,11 +17,14 @@ panel=$3
 checker=$4
 gadget=$5
 scpi=$6
+meter=$7
+sweep=$8
 # The drivers the cases load, as the kernel package lays them out.
 modules=(drivers/parport/parport drivers/parport/parport_pc drivers/char/ppdev fs/configfs/configfs
     drivers/usb/common/usb-common drivers/usb/core/usbcore drivers/usb/gadget/udc/udc-core
     drivers/usb/gadget/libcomposite drivers/usb/gadget/function/usb_f_fs
-    drivers/usb/gadget/udc/dummy_hcd drivers/usb/serial/usbserial drivers/usb/serial/ftdi_sio)
+    drivers/usb/gadget/udc/dummy_hcd drivers/usb/serial/usbserial drivers/usb/serial/ftdi_sio
+    drivers/usb/class/usbtmc)
 here=$(cd "$(dirname "$0")" && pwd)
 
 need() {
@@ -119,7 +122,7 @@ plugin=$(ls /usr/lib/*/qt6/plugins/platforms/libqoffscreen.so 2>/dev/null | head
 [[ -n $plugin ]] || need "Qt's offscreen platform plugin is missing (qt6-qpa-plugins)"
 font=/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf
 [[ -f $font && -d /etc/fonts ]] || need "no font for the panel (fonts-dejavu-core)"
-inputs=("$sender" "$panel" "$gadget" "$scpi" "$here/init" "$here/cases" "$0" "$cache/modules/gpio-sim.ko")
+inputs=("$sender" "$panel" "$gadget" "$scpi" "$meter" "$sweep" "$here/init" "$here/cases" "$0" "$cache/modules/gpio-sim.ko")
 stale=no
 [[ -s $initramfs ]] || stale=yes
 for input in "${inputs[@]}"; do [[ $input -nt $initramfs ]] && stale=yes; done
@@ -137,10 +140,12 @@ if [[ $stale == yes ]]; then
     cp "$panel" "$root/zovrel/scripted-panel"
     cp "$gadget" "$root/zovrel/ftdi-gadget"
     cp "$scpi" "$root/zovrel/zovrel-scpi"
+    cp "$meter" "$root/zovrel/usbtmc-meter"
+    cp "$sweep" "$root/zovrel/zovrel-sweep"
     # VXI-11 in the guest: the portmapper, its transports, and lxi as the client.
     cp /usr/sbin/rpcbind /usr/bin/lxi "$root/zovrel/"
     cp /etc/netconfig /etc/services /etc/protocols "$root/etc/"
-    for binary in "$sender" "$panel" "$scpi" "$plugin" /usr/sbin/rpcbind /usr/bin/lxi; do
+    for binary in "$sender" "$panel" "$scpi" "$sweep" "$plugin" /usr/sbin/rpcbind /usr/bin/lxi; do
         for library in $(ldd "$binary" | grep -o '/[^ ]*'); do
             mkdir -p "$root$(dirname "$library")"
             cp -L "$library" "$root$library"

@@ -1,0 +1,230 @@
+// A bench multimeter on the emulated PC's USB bus: a USBTMC function
+// (FunctionFS behind a configfs gadget on dummy_hcd) that the kernel's own
+// usbtmc driver binds to and presents as /dev/usbtmc0. It answers SCPI as a
+// meter wired across the chip would: READ? gives the resistance of the code
+// the chip latched last, 100 ohms and 50 a code, where the chip is the words
+// that reached the parallel port, as the program's trace recorded them.
+//   usbtmc-meter FUNCTIONFS_DIR TRACE_FILE
+// It prints "ready" once its endpoints exist, for the caller to bind the gadget.
+#include <endian.h>
+#include <fcntl.h>
+#include <linux/usb/ch9.h>
+#include <linux/usb/functionfs.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace {
+
+constexpr int packetSize = 64;
+
+struct __attribute__((packed)) Descriptors {
+    usb_functionfs_descs_head_v2 header;
+    __le32 fsCount;
+    usb_interface_descriptor interface;
+    usb_endpoint_descriptor_no_audio in;
+    usb_endpoint_descriptor_no_audio out;
+};
+
+struct __attribute__((packed)) Strings {
+    usb_functionfs_strings_head header;
+    __le16 language;
+    char text[sizeof "USBTMC meter"];
+};
+
+std::mutex lock;
+std::string pending; // the reply the next REQUEST_DEV_DEP_MSG_IN takes
+std::string traceFile;
+
+// The code the chip holds, from the trace: the data lines word by word, the
+// register shifted on each rising clock while select is low, taken at the
+// rise of select. -1 before any frame.
+int latchedCode() {
+    std::ifstream trace(traceFile);
+    int lines[3] = {0, 0, 1};
+    int shift = 0;
+    int code = -1;
+    std::string line;
+    bool dumping = false;
+    const auto settle = [&](int before[3]) {
+        if (!before[1] && lines[1] && !lines[2]) {
+            shift = ((shift << 1) | lines[0]) & 0x7F;
+        }
+        if (!before[2] && lines[2]) {
+            code = shift;
+        }
+    };
+    int before[3] = {0, 0, 1};
+    while (std::getline(trace, line)) {
+        if (line == "$enddefinitions $end") {
+            dumping = true;
+            continue;
+        }
+        if (!dumping || line.empty()) {
+            continue;
+        }
+        if (line[0] == '#') { // a new word: what came before it is whole
+            settle(before);
+            std::memcpy(before, lines, sizeof lines);
+            continue;
+        }
+        if ((line[0] == '0' || line[0] == '1') && line.size() == 2 && line[1] >= '!' &&
+            line[1] <= '#') {
+            lines[line[1] - '!'] = line[0] - '0';
+        }
+    }
+    settle(before);
+    return code;
+}
+
+void answerCommand(const std::string& command) {
+    std::lock_guard<std::mutex> guard(lock);
+    if (command.rfind("READ?", 0) == 0) {
+        const int code = latchedCode();
+        char text[40];
+        std::snprintf(text, sizeof text, "%+.8E\n", code < 0 ? 9.9e37 : 100.0 + 50.0 * code);
+        pending = text;
+    } else if (command.rfind("SYST:ERR?", 0) == 0) {
+        pending = "+0,\"No error\"\n";
+    } else if (command.rfind("*IDN?", 0) == 0) {
+        pending = "Zovrel,USBTMC test meter,0,1.0\n";
+    }
+}
+
+Descriptors descriptors() {
+    Descriptors d{};
+    d.header.magic = htole32(FUNCTIONFS_DESCRIPTORS_MAGIC_V2);
+    d.header.length = htole32(sizeof d);
+    d.header.flags = htole32(FUNCTIONFS_HAS_FS_DESC | FUNCTIONFS_ALL_CTRL_RECIP);
+    d.fsCount = htole32(3);
+    // Application specific, USBTMC, no USB488 subclass: what the driver binds to.
+    d.interface = {USB_DT_INTERFACE_SIZE, USB_DT_INTERFACE, 0, 0, 2, 0xFE, 0x03, 0x00, 1};
+    d.in = {USB_DT_ENDPOINT_SIZE,   USB_DT_ENDPOINT,     0x81,
+            USB_ENDPOINT_XFER_BULK, htole16(packetSize), 0};
+    d.out = {USB_DT_ENDPOINT_SIZE,   USB_DT_ENDPOINT,     0x02,
+             USB_ENDPOINT_XFER_BULK, htole16(packetSize), 0};
+    return d;
+}
+
+// Class requests on ep0: GET_CAPABILITIES is answered, the rest succeed.
+void serveControl(int ep0) {
+    usb_functionfs_event events[4];
+    for (;;) {
+        const ssize_t n = ::read(ep0, events, sizeof events);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return;
+        }
+        for (std::size_t i = 0; i < std::size_t(n) / sizeof events[0]; ++i) {
+            if (events[i].type != FUNCTIONFS_SETUP) {
+                continue;
+            }
+            const usb_ctrlrequest& setup = events[i].u.setup;
+            unsigned char reply[0x18] = {0x01}; // USBTMC_STATUS_SUCCESS
+            if (setup.bRequest == 7) {          // GET_CAPABILITIES
+                reply[2] = 0x00;
+                reply[3] = 0x01; // bcdUSBTMC 1.00
+            }
+            const unsigned length = le16toh(setup.wLength);
+            if (setup.bRequestType & USB_DIR_IN) {
+                [[maybe_unused]] const ssize_t w =
+                    ::write(ep0, reply, length < sizeof reply ? length : sizeof reply);
+            } else {
+                [[maybe_unused]] const ssize_t r = ::read(ep0, reply, 0);
+            }
+        }
+    }
+}
+
+std::uint32_t le32(const unsigned char* p) {
+    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
+           std::uint32_t(p[3]) << 24;
+}
+
+// Bulk OUT: DEV_DEP_MSG_OUT carries a command; REQUEST_DEV_DEP_MSG_IN asks
+// for the reply, which goes out on bulk IN as DEV_DEP_MSG_IN with EOM.
+void serveOut(int out, int in) {
+    unsigned char buffer[4096];
+    std::string command;
+    for (;;) {
+        const ssize_t n = ::read(out, buffer, sizeof buffer);
+        if (n < 12) {
+            if (n < 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+            continue;
+        }
+        const unsigned char id = buffer[0];
+        const unsigned char tag = buffer[1];
+        const std::uint32_t size = le32(buffer + 4);
+        if (id == 1) {
+            command.append(reinterpret_cast<const char*>(buffer + 12),
+                           std::min<std::size_t>(size, std::size_t(n) - 12));
+            if (buffer[8] & 0x01) { // EOM
+                answerCommand(command);
+                command.clear();
+            }
+        } else if (id == 2) {
+            std::string reply;
+            {
+                std::lock_guard<std::mutex> guard(lock);
+                reply = pending.substr(0, size);
+                pending.erase(0, reply.size());
+            }
+            unsigned char message[4096 + 16] = {2, tag, static_cast<unsigned char>(~tag), 0};
+            const std::uint32_t length = static_cast<std::uint32_t>(reply.size());
+            for (int b = 0; b < 4; ++b) {
+                message[4 + b] = static_cast<unsigned char>(length >> (8 * b));
+            }
+            message[8] = 0x01; // EOM
+            std::memcpy(message + 12, reply.data(), reply.size());
+            const std::size_t total = (12 + reply.size() + 3) / 4 * 4;
+            [[maybe_unused]] const ssize_t w = ::write(in, message, total);
+        }
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: usbtmc-meter FUNCTIONFS_DIR TRACE_FILE\n");
+        return 2;
+    }
+    const std::string dir = argv[1];
+    traceFile = argv[2];
+    const int ep0 = ::open((dir + "/ep0").c_str(), O_RDWR);
+    const Descriptors d = descriptors();
+    Strings s{};
+    s.header.magic = htole32(FUNCTIONFS_STRINGS_MAGIC);
+    s.header.length = htole32(sizeof s);
+    s.header.str_count = htole32(1);
+    s.header.lang_count = htole32(1);
+    s.language = htole16(0x0409);
+    std::strcpy(s.text, "USBTMC meter");
+    if (ep0 < 0 || ::write(ep0, &d, sizeof d) != sizeof d ||
+        ::write(ep0, &s, sizeof s) != sizeof s) {
+        std::perror("usbtmc-meter");
+        return 1;
+    }
+    const int in = ::open((dir + "/ep1").c_str(), O_RDWR);
+    const int out = ::open((dir + "/ep2").c_str(), O_RDWR);
+    if (in < 0 || out < 0) {
+        std::perror("usbtmc-meter: endpoints");
+        return 1;
+    }
+    std::printf("ready\n");
+    std::fflush(stdout);
+    std::thread(serveOut, out, in).detach();
+    serveControl(ep0);
+    return 0;
+}
