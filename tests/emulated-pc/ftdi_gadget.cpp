@@ -8,11 +8,9 @@
 //   ftdi-gadget FUNCTIONFS_DIR RECORD_FILE
 // It prints "ready" on standard output once its endpoints exist, so that the
 // caller may bind the gadget to its UDC.
-#include <endian.h>
+#include "FunctionFs.h"
+
 #include <fcntl.h>
-#include <linux/usb/ch9.h>
-#include <linux/usb/functionfs.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -26,22 +24,6 @@
 
 namespace {
 
-constexpr int packetSize = 64;
-
-struct __attribute__((packed)) Descriptors {
-    usb_functionfs_descs_head_v2 header;
-    __le32 fsCount;
-    usb_interface_descriptor interface;
-    usb_endpoint_descriptor_no_audio in;
-    usb_endpoint_descriptor_no_audio out;
-};
-
-struct __attribute__((packed)) Strings {
-    usb_functionfs_strings_head header;
-    __le16 language;
-    char text[sizeof "FT232R USB UART"];
-};
-
 std::mutex lock;
 std::condition_variable readable;
 std::deque<unsigned char> readBack; // what the IN endpoint owes the host
@@ -49,22 +31,6 @@ unsigned char bitMode = 0;          // 0x04: synchronous bit-bang
 unsigned char outputMask = 0;
 unsigned char pins = 0;
 unsigned char latencyMs = 16;
-
-Descriptors descriptors() {
-    Descriptors d{};
-    d.header.magic = htole32(FUNCTIONFS_DESCRIPTORS_MAGIC_V2);
-    d.header.length = htole32(sizeof d);
-    // Vendor requests go to the device, not to the interface: without
-    // ALL_CTRL_RECIP FunctionFS would never pass them on.
-    d.header.flags = htole32(FUNCTIONFS_HAS_FS_DESC | FUNCTIONFS_ALL_CTRL_RECIP);
-    d.fsCount = htole32(3);
-    d.interface = {USB_DT_INTERFACE_SIZE, USB_DT_INTERFACE, 0, 0, 2, 0xFF, 0xFF, 0xFF, 1};
-    d.in = {USB_DT_ENDPOINT_SIZE,   USB_DT_ENDPOINT,     0x81,
-            USB_ENDPOINT_XFER_BULK, htole16(packetSize), 0};
-    d.out = {USB_DT_ENDPOINT_SIZE,   USB_DT_ENDPOINT,     0x02,
-             USB_ENDPOINT_XFER_BULK, htole16(packetSize), 0};
-    return d;
-}
 
 void answer(int ep0, const usb_ctrlrequest& setup) {
     const bool in = (setup.bRequestType & USB_DIR_IN) != 0;
@@ -201,15 +167,7 @@ int main(int argc, char** argv) {
         std::perror("ftdi-gadget");
         return 1;
     }
-    const Descriptors d = descriptors();
-    Strings s{};
-    s.header.magic = htole32(FUNCTIONFS_STRINGS_MAGIC);
-    s.header.length = htole32(sizeof s);
-    s.header.str_count = htole32(1);
-    s.header.lang_count = htole32(1);
-    s.language = htole16(0x0409);
-    std::strcpy(s.text, "FT232R USB UART");
-    if (::write(ep0, &d, sizeof d) != sizeof d || ::write(ep0, &s, sizeof s) != sizeof s) {
+    if (!describeBulkPair(ep0, 0xFF, 0xFF, 0xFF, "FT232R USB UART")) {
         std::perror("ftdi-gadget: descriptors");
         return 1;
     }

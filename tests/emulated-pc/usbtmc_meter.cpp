@@ -6,11 +6,9 @@
 // that reached the parallel port, as the program's trace recorded them.
 //   usbtmc-meter FUNCTIONFS_DIR TRACE_FILE
 // It prints "ready" once its endpoints exist, for the caller to bind the gadget.
-#include <endian.h>
+#include "FunctionFs.h"
+
 #include <fcntl.h>
-#include <linux/usb/ch9.h>
-#include <linux/usb/functionfs.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -22,22 +20,6 @@
 #include <thread>
 
 namespace {
-
-constexpr int packetSize = 64;
-
-struct __attribute__((packed)) Descriptors {
-    usb_functionfs_descs_head_v2 header;
-    __le32 fsCount;
-    usb_interface_descriptor interface;
-    usb_endpoint_descriptor_no_audio in;
-    usb_endpoint_descriptor_no_audio out;
-};
-
-struct __attribute__((packed)) Strings {
-    usb_functionfs_strings_head header;
-    __le16 language;
-    char text[sizeof "USBTMC meter"];
-};
 
 std::mutex lock;
 std::string pending; // the reply the next REQUEST_DEV_DEP_MSG_IN takes
@@ -96,21 +78,6 @@ void answerCommand(const std::string& command) {
     } else if (command.rfind("*IDN?", 0) == 0) {
         pending = "Zovrel,USBTMC test meter,0,1.0\n";
     }
-}
-
-Descriptors descriptors() {
-    Descriptors d{};
-    d.header.magic = htole32(FUNCTIONFS_DESCRIPTORS_MAGIC_V2);
-    d.header.length = htole32(sizeof d);
-    d.header.flags = htole32(FUNCTIONFS_HAS_FS_DESC | FUNCTIONFS_ALL_CTRL_RECIP);
-    d.fsCount = htole32(3);
-    // Application specific, USBTMC, no USB488 subclass: what the driver binds to.
-    d.interface = {USB_DT_INTERFACE_SIZE, USB_DT_INTERFACE, 0, 0, 2, 0xFE, 0x03, 0x00, 1};
-    d.in = {USB_DT_ENDPOINT_SIZE,   USB_DT_ENDPOINT,     0x81,
-            USB_ENDPOINT_XFER_BULK, htole16(packetSize), 0};
-    d.out = {USB_DT_ENDPOINT_SIZE,   USB_DT_ENDPOINT,     0x02,
-             USB_ENDPOINT_XFER_BULK, htole16(packetSize), 0};
-    return d;
 }
 
 // Class requests on ep0: GET_CAPABILITIES is answered, the rest succeed.
@@ -203,16 +170,8 @@ int main(int argc, char** argv) {
     const std::string dir = argv[1];
     traceFile = argv[2];
     const int ep0 = ::open((dir + "/ep0").c_str(), O_RDWR);
-    const Descriptors d = descriptors();
-    Strings s{};
-    s.header.magic = htole32(FUNCTIONFS_STRINGS_MAGIC);
-    s.header.length = htole32(sizeof s);
-    s.header.str_count = htole32(1);
-    s.header.lang_count = htole32(1);
-    s.language = htole16(0x0409);
-    std::strcpy(s.text, "USBTMC meter");
-    if (ep0 < 0 || ::write(ep0, &d, sizeof d) != sizeof d ||
-        ::write(ep0, &s, sizeof s) != sizeof s) {
+    // Application specific, USBTMC, no USB488 subclass: what the driver binds to.
+    if (ep0 < 0 || !describeBulkPair(ep0, 0xFE, 0x03, 0x00, "USBTMC meter")) {
         std::perror("usbtmc-meter");
         return 1;
     }
