@@ -17,10 +17,10 @@ skip() {
     exit 77
 }
 [[ $EUID -eq 0 ]] || skip "making network namespaces needs root"
-for tool in ip unshare rpcbind avahi-daemon avahi-browse dbus-daemon lxi; do
-    command -v "$tool" >/dev/null || PATH=$PATH:/usr/sbin command -v "$tool" >/dev/null || skip "$tool is missing"
-done
 export PATH=$PATH:/usr/sbin
+for tool in ip unshare nsenter rpcbind avahi-daemon avahi-browse dbus-daemon lxi; do
+    command -v "$tool" >/dev/null || skip "$tool is missing"
+done
 /usr/bin/python3 -c 'import pyvisa, pyvisa_py, zeroconf' 2>/dev/null || skip "pyvisa, pyvisa-py or zeroconf is missing"
 
 bench=zovrel-bench-$$

@@ -34,7 +34,6 @@ int latchedCode() {
     int shift = 0;
     int code = -1;
     std::string line;
-    bool dumping = false;
     const auto settle = [&](int before[3]) {
         if (!before[1] && lines[1] && !lines[2]) {
             shift = ((shift << 1) | lines[0]) & 0x7F;
@@ -44,15 +43,8 @@ int latchedCode() {
         }
     };
     int before[3] = {0, 0, 1};
-    while (std::getline(trace, line)) {
-        if (line == "$enddefinitions $end") {
-            dumping = true;
-            continue;
-        }
-        if (!dumping || line.empty()) {
-            continue;
-        }
-        if (line[0] == '#') { // a new word: what came before it is whole
+    while (std::getline(trace, line)) { // the header's lines are none of these
+        if (line[0] == '#') {           // a new word: what came before it is whole
             settle(before);
             std::memcpy(before, lines, sizeof lines);
             continue;
@@ -75,8 +67,6 @@ void answerCommand(const std::string& command) {
         pending = text;
     } else if (command.rfind("SYST:ERR?", 0) == 0) {
         pending = "+0,\"No error\"\n";
-    } else if (command.rfind("*IDN?", 0) == 0) {
-        pending = "Zovrel,USBTMC test meter,0,1.0\n";
     }
 }
 
@@ -148,10 +138,8 @@ void serveOut(int out, int in) {
                 pending.erase(0, reply.size());
             }
             unsigned char message[4096 + 16] = {2, tag, static_cast<unsigned char>(~tag), 0};
-            const std::uint32_t length = static_cast<std::uint32_t>(reply.size());
-            for (int b = 0; b < 4; ++b) {
-                message[4 + b] = static_cast<unsigned char>(length >> (8 * b));
-            }
+            const std::uint32_t length = htole32(static_cast<std::uint32_t>(reply.size()));
+            std::memcpy(message + 4, &length, 4);
             message[8] = 0x01; // EOM
             std::memcpy(message + 12, reply.data(), reply.size());
             const std::size_t total = (12 + reply.size() + 3) / 4 * 4;
