@@ -6,6 +6,7 @@
 
 #include <arpa/inet.h>
 #include <rpc/pmap_clnt.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -44,6 +45,22 @@ template <typename T> struct Decoded {
 // A timeout in milliseconds from now, as a deadline (a day at the most).
 Door::Clock::time_point after(unsigned long ms) {
     return Door::Clock::now() + std::chrono::milliseconds(std::min<unsigned long>(ms, 86'400'000));
+}
+
+// Whether rpcbind takes connections on its local socket (a socket file left
+// by one that stopped takes none).
+bool rpcbindAnswers() {
+    for (const char* path : {"/run/rpcbind.sock", "/var/run/rpcbind.sock"}) {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, path, sizeof address.sun_path - 1);
+        UniqueFd probe(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        if (probe &&
+            ::connect(probe.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+            return true;
+        }
+    }
+    return false;
 }
 
 } // namespace
@@ -144,7 +161,7 @@ bool Vxi11Door::open(const ListenAddress& address) {
     }
     corePort_ = boundPort(core_.get());
     abortPort_ = boundPort(abort_.get());
-    if (::access("/run/rpcbind.sock", F_OK) != 0 && ::access("/var/run/rpcbind.sock", F_OK) != 0) {
+    if (!rpcbindAnswers()) {
         say_("rpcbind is not running, so VXI-11 clients cannot find the instrument: the raw "
              "socket is served alone. Start it ('sudo systemctl start rpcbind', or install the "
              "rpcbind package) and restart zovrel-scpi.");
