@@ -167,7 +167,7 @@ idle = [socket.create_connection(("127.0.0.1", crowd_port), timeout=60) for _ in
 check("32 clients served", [served(c) for c in idle], [b"1\n"] * 32)
 past = socket.create_connection(("127.0.0.1", crowd_port), timeout=60)
 check("the one past the limit is closed", past.recv(16), b"")
-told = next((line for line in iter(crowd.stderr.readline, "") if "client" in line), "")
+told = next((line for line in iter(crowd.stderr.readline, "") if " refused: " in line), "")
 check("and told", "refused: 32 clients are connected" in told, True)
 ss = subprocess.run(["ss", "-tnoH", "state", "established", f"( sport = :{crowd_port} )"],
                     capture_output=True, text=True).stdout
