@@ -62,6 +62,7 @@ EOF
 # The bench host: its services, then the instrument with LISTEN; the frame
 # log goes to $work/frames, what it says to $work/said.
 bench_host() {
+    rm -f "$work/said" "$work/frames"
     ip netns exec "$bench" unshare --mount --propagation private bash -c '
         set -e
         mount -t tmpfs tmpfs /run
@@ -95,6 +96,7 @@ bench_host 127.0.0.1:5025 "VXI-11 core channel"
 port=$(sed -n 's/.*VXI-11 core channel on port \([0-9]*\).*/\1/p' "$work/said")
 services=$(ip netns exec "$bench" nsenter --mount=/proc/"$(cat "$work/bench.pid")"/ns/mnt avahi-browse -a -t -p 2>&1 || true)
 grep -q -i zovrel <<<"$services" && { echo "FAIL: advertised on the loopback: $services"; exit 1; }
+grep -q mDNS "$work/said" && { echo "FAIL: mDNS tried on the loopback: $(cat "$work/said")"; exit 1; }
 found=$(ip netns exec "$lab" lxi discover -t 3 2>&1 || true)
 grep -q Zovrel <<<"$found" && { echo "FAIL: discovered on the loopback: $found"; exit 1; }
 for p in 5025 "$port"; do

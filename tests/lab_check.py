@@ -98,9 +98,11 @@ first, second = vxi11.CoreClient(bench), vxi11.CoreClient(bench)
 a, b = first.create_link(1, 0, 0, "inst0")[1], second.create_link(2, 0, 0, "inst0")[1]
 end, wait = vxi11.OP_FLAG_END, vxi11.OP_FLAG_END | vxi11.OP_FLAG_WAIT_BLOCK
 check("the first link locks", first.device_lock(a, 0, 0), 0)
-check("a write without waiting", second.device_write(b, 5000, 0, end, b"WIP 3")[0], 11)
-threading.Timer(0.5, first.device_unlock, (a,)).start()
+unlock = threading.Timer(0.5, first.device_unlock, (a,))
+unlock.start()
+check("a write without waiting", second.device_write(b, 5000, 60000, end, b"WIP 3")[0], 11)
 check("a write that waits for the unlock", second.device_write(b, 5000, 60000, wait, b"WIP 7")[0], 0)
+unlock.join()  # the first link's client is free again
 check("its frame, once the lock was free", last_frames([7]), [7])
 check("the first locks again", first.device_lock(a, wait, 60000), 0)
 check("a lock timeout that passes", second.device_write(b, 5000, 200, wait, b"WIP 9")[0], 11)
