@@ -107,30 +107,26 @@ int runScpi(int argc, char** argv, std::shared_ptr<PortOutput> replacement) {
         board.lastCode = code;
         return std::nullopt;
     };
-    UniqueFd raw = listenOn(line.options.listenAddress, say);
-    if (!raw) {
-        return end(1);
+    int status = 1; // when it cannot listen
+    if (UniqueFd raw = listenOn(line.options.listenAddress, say)) {
+        say("listening on " + addressText(raw.get()));
+        const unsigned short rawPort = boundPort(raw.get());
+        server.addDoor(std::make_unique<RawDoor>(std::move(raw), board, say));
+        auto vxi11 = std::make_unique<Vxi11Door>(board, say);
+        const bool vxi11Served = vxi11->open(line.options.listenAddress);
+        if (vxi11Served) {
+            server.addDoor(std::move(vxi11));
+        }
+        // Found by mDNS only where it can be reached from elsewhere.
+        Advertiser advertiser(say);
+        if (Advertiser::reachesOut(line.options.listenAddress) &&
+            advertiser.start({line.options.listenAddress, rawPort, vxi11Served})) {
+            server.setWait([&advertiser](std::vector<pollfd>& watched, int timeoutMs) {
+                return advertiser.wait(watched, timeoutMs);
+            });
+        }
+        status = server.serve(say);
     }
-    sockaddr_storage bound{};
-    socklen_t length = sizeof bound;
-    ::getsockname(raw.get(), reinterpret_cast<sockaddr*>(&bound), &length);
-    say("listening on " + addressText(bound));
-    const int rawFd = raw.get();
-    server.addDoor(std::make_unique<RawDoor>(std::move(raw), board, say));
-    auto vxi11 = std::make_unique<Vxi11Door>(board, say);
-    const bool vxi11Served = vxi11->open(line.options.listenAddress);
-    if (vxi11Served) {
-        server.addDoor(std::move(vxi11));
-    }
-    // Found by mDNS only where it can be reached from elsewhere.
-    Advertiser advertiser(say);
-    if (Advertiser::reachesOut(line.options.listenAddress) &&
-        advertiser.start({line.options.listenAddress, boundPort(rawFd), vxi11Served})) {
-        server.setWait([&advertiser](std::vector<pollfd>& watched, int timeoutMs) {
-            return advertiser.wait(watched, timeoutMs);
-        });
-    }
-    int status = server.serve(say);
     if (const auto traceFailure = stack.finish()) {
         say(*traceFailure);
         if (status == 0) {

@@ -50,6 +50,13 @@ std::string addressText(const sockaddr_storage& address) {
     return shown;
 }
 
+std::string addressText(int fd) {
+    sockaddr_storage bound{};
+    socklen_t length = sizeof bound;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &length);
+    return addressText(bound);
+}
+
 unsigned short boundPort(int fd) {
     sockaddr_storage bound{};
     socklen_t length = sizeof bound;

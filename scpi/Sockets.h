@@ -15,8 +15,9 @@
 // nothing, having said why, when it cannot be made.
 UniqueFd listenOn(const ListenAddress& address, const std::function<void(std::string)>& say);
 
-// "127.0.0.1:5025", "[::1]:5025".
+// "127.0.0.1:5025", "[::1]:5025": a peer's address, or the one a socket is bound to.
 std::string addressText(const sockaddr_storage& address);
+std::string addressText(int fd);
 // The port a socket is bound to.
 unsigned short boundPort(int fd);
 
