@@ -8,6 +8,7 @@
 #include <linux/usb/functionfs.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -49,4 +50,23 @@ inline bool describeBulkPair(int ep0, std::uint8_t interfaceClass, std::uint8_t 
     std::memcpy(strings.data() + sizeof head + 2, name.c_str(), name.size());
     return ::write(ep0, &d, sizeof d) == sizeof d &&
            ::write(ep0, strings.data(), size) == static_cast<ssize_t>(size);
+}
+
+// Reads ep0's events until the function goes, handing each control request to answer.
+template <typename Answer> void serveControl(int ep0, Answer answer) {
+    usb_functionfs_event events[4];
+    for (;;) {
+        const ssize_t n = ::read(ep0, events, sizeof events);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return;
+        }
+        for (std::size_t i = 0; i < std::size_t(n) / sizeof events[0]; ++i) {
+            if (events[i].type == FUNCTIONFS_SETUP) {
+                answer(ep0, events[i].u.setup);
+            }
+        }
+    }
 }

@@ -77,24 +77,6 @@ void answer(int ep0, const usb_ctrlrequest& setup) {
     }
 }
 
-void serveControl(int ep0) {
-    usb_functionfs_event events[4];
-    for (;;) {
-        const ssize_t n = ::read(ep0, events, sizeof events);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return;
-        }
-        for (std::size_t i = 0; i < std::size_t(n) / sizeof events[0]; ++i) {
-            if (events[i].type == FUNCTIONFS_SETUP) {
-                answer(ep0, events[i].u.setup);
-            }
-        }
-    }
-}
-
 // One line a transfer: a packet shorter than the largest ends it.
 void serveOut(int ep, FILE* record) {
     unsigned char packet[packetSize];
@@ -181,6 +163,6 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     std::thread(serveIn, in).detach();
     std::thread(serveOut, out, record).detach();
-    serveControl(ep0);
+    serveControl(ep0, answer);
     return 0;
 }

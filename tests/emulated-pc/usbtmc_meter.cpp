@@ -71,34 +71,17 @@ void answerCommand(const std::string& command) {
 }
 
 // Class requests on ep0: GET_CAPABILITIES is answered, the rest succeed.
-void serveControl(int ep0) {
-    usb_functionfs_event events[4];
-    for (;;) {
-        const ssize_t n = ::read(ep0, events, sizeof events);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return;
-        }
-        for (std::size_t i = 0; i < std::size_t(n) / sizeof events[0]; ++i) {
-            if (events[i].type != FUNCTIONFS_SETUP) {
-                continue;
-            }
-            const usb_ctrlrequest& setup = events[i].u.setup;
-            unsigned char reply[0x18] = {0x01}; // USBTMC_STATUS_SUCCESS
-            if (setup.bRequest == 7) {          // GET_CAPABILITIES
-                reply[2] = 0x00;
-                reply[3] = 0x01; // bcdUSBTMC 1.00
-            }
-            const unsigned length = le16toh(setup.wLength);
-            if (setup.bRequestType & USB_DIR_IN) {
-                [[maybe_unused]] const ssize_t w =
-                    ::write(ep0, reply, length < sizeof reply ? length : sizeof reply);
-            } else {
-                [[maybe_unused]] const ssize_t r = ::read(ep0, reply, 0);
-            }
-        }
+void answer(int ep0, const usb_ctrlrequest& setup) {
+    unsigned char reply[0x18] = {0x01}; // USBTMC_STATUS_SUCCESS
+    if (setup.bRequest == 7) {          // GET_CAPABILITIES
+        reply[3] = 0x01;                // bcdUSBTMC 1.00
+    }
+    const unsigned length = le16toh(setup.wLength);
+    if (setup.bRequestType & USB_DIR_IN) {
+        [[maybe_unused]] const ssize_t w =
+            ::write(ep0, reply, length < sizeof reply ? length : sizeof reply);
+    } else {
+        [[maybe_unused]] const ssize_t r = ::read(ep0, reply, 0);
     }
 }
 
@@ -172,6 +155,6 @@ int main(int argc, char** argv) {
     std::printf("ready\n");
     std::fflush(stdout);
     std::thread(serveOut, out, in).detach();
-    serveControl(ep0);
+    serveControl(ep0, answer);
     return 0;
 }
