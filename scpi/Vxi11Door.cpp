@@ -140,6 +140,42 @@ void sendError(std::string& out, std::uint32_t xid, std::int32_t error) {
     sendReply(out, xid, reinterpret_cast<xdrproc_t>(xdr_Device_Error), &result);
 }
 
+// Answers a call with an error, in the reply its procedure has.
+void failCall(std::string& out, const Vxi11Door::Call& call, std::int32_t error) {
+    switch (call.procedure) {
+    case create_link: {
+        Create_LinkResp result{};
+        result.error = error;
+        sendReply(out, call.xid, reinterpret_cast<xdrproc_t>(xdr_Create_LinkResp), &result);
+        return;
+    }
+    case device_write: {
+        Device_WriteResp result{error, 0};
+        sendReply(out, call.xid, reinterpret_cast<xdrproc_t>(xdr_Device_WriteResp), &result);
+        return;
+    }
+    case device_read: {
+        Device_ReadResp result{};
+        result.error = error;
+        sendReply(out, call.xid, reinterpret_cast<xdrproc_t>(xdr_Device_ReadResp), &result);
+        return;
+    }
+    case device_readstb: {
+        Device_ReadStbResp result{error, 0};
+        sendReply(out, call.xid, reinterpret_cast<xdrproc_t>(xdr_Device_ReadStbResp), &result);
+        return;
+    }
+    case device_docmd: {
+        Device_DocmdResp result{};
+        result.error = error;
+        sendReply(out, call.xid, reinterpret_cast<xdrproc_t>(xdr_Device_DocmdResp), &result);
+        return;
+    }
+    default:
+        sendError(out, call.xid, error);
+    }
+}
+
 } // namespace
 
 Vxi11Door::Vxi11Door(Instrument::Board& board, std::function<void(std::string)> say)
@@ -445,7 +481,7 @@ bool Vxi11Door::attempt(Connection& c, Call& call) {
         }
         Connection& owner = *found->second->connection;
         if (owner.waiting) {
-            sendError(owner.out, owner.waiting->xid, aborted);
+            failCall(owner.out, *owner.waiting, aborted);
             owner.waiting.reset();
         }
         sendError(c.out, call.xid, noError);
@@ -487,24 +523,7 @@ bool Vxi11Door::attempt(Connection& c, Call& call) {
     }
     Link* link = linkOf(c, call.lid);
     if (!link) {
-        if (call.procedure == device_write) {
-            Device_WriteResp result{invalidLink, 0};
-            sendReply(c.out, call.xid, reinterpret_cast<xdrproc_t>(xdr_Device_WriteResp), &result);
-        } else if (call.procedure == device_read) {
-            Device_ReadResp result{};
-            result.error = invalidLink;
-            sendReply(c.out, call.xid, reinterpret_cast<xdrproc_t>(xdr_Device_ReadResp), &result);
-        } else if (call.procedure == device_readstb) {
-            Device_ReadStbResp result{invalidLink, 0};
-            sendReply(c.out, call.xid, reinterpret_cast<xdrproc_t>(xdr_Device_ReadStbResp),
-                      &result);
-        } else if (call.procedure == device_docmd) {
-            Device_DocmdResp result{};
-            result.error = invalidLink;
-            sendReply(c.out, call.xid, reinterpret_cast<xdrproc_t>(xdr_Device_DocmdResp), &result);
-        } else {
-            sendError(c.out, call.xid, invalidLink);
-        }
+        failCall(c.out, call, invalidLink);
         return true;
     }
     Session& session = link->session;

@@ -46,10 +46,11 @@ public:
     std::optional<Clock::time_point> nextDeadline() const override;
     void tellEveryone(const std::string& failure) override;
 
+    struct Call; // a call as decoded, kept while its reply waits
+
 private:
     struct Connection;
     struct Link;
-    struct Call;
 
     void readFrom(Connection& connection);
     void takeRecords(Connection& connection);

@@ -10,7 +10,7 @@ import threading
 import time
 
 import pyvisa
-from pyvisa_py.protocols import vxi11
+from pyvisa_py.protocols import rpc, vxi11
 from zeroconf import ServiceBrowser, Zeroconf
 
 bench, log_path = sys.argv[1], sys.argv[2]
@@ -106,6 +106,16 @@ unlock.join()  # the first link's client is free again
 check("its frame, once the lock was free", last_frames([7]), [7])
 check("the first locks again", first.device_lock(a, wait, 60000), 0)
 check("a lock timeout that passes", second.device_write(b, 5000, 200, wait, b"WIP 9")[0], 11)
+# device_abort on the abort channel ends a call that waits for the lock, with error 23.
+abort = rpc.RawTCPClient(bench, 0x0607B0, 1, first.create_link(4, 0, 0, "inst0")[2])
+abort.packer, abort.unpacker = rpc.Packer(), rpc.Unpacker("")
+result = []
+writer = threading.Thread(target=lambda: result.append(second.device_write(b, 5000, 60000, wait, b"WIP 19")[0]))
+writer.start()
+while writer.is_alive():  # until the abort has reached the waiting write
+    abort.make_call(1, b, abort.packer.pack_int, abort.unpacker.unpack_int)
+    writer.join(0.05)
+check("a waiting write aborted", result, [23])
 check("a link's end frees its lock", first.destroy_link(a), 0)
 check("then the write goes", second.device_write(b, 5000, 0, end, b"WIP 11")[0], 0)
 check("nothing but the frames that went", last_frames([7, 11]), [7, 11])
