@@ -1,8 +1,6 @@
 #!/usr/bin/python3
-"""The lab's host, on the wire beside the bench (instrument_network.sh runs it in
-its namespace): finds the instrument by mDNS and opens it as VISA does, over
-VXI-11, checking every frame against the bench's frame log.
-  lab_check.py BENCH_ADDRESS FRAME_LOG"""
+"""The lab's host beside the bench (in instrument_network.sh's namespace): finds the instrument
+by mDNS and drives it over VXI-11, every frame checked. lab_check.py BENCH_ADDRESS FRAME_LOG"""
 import socket
 import struct
 import sys

@@ -1,10 +1,6 @@
 #!/usr/bin/python3
-"""zovrel-sweep against a test meter that speaks raw SCPI on the loopback: it
-reads the simulated board's frame log to know the wiper's code and answers a
-known curve (100 ohms, then 50 a code, with a step back at code 64). Then the
-meter's faults, a stop signal in the middle, the simulated meter with a plot,
-and misuse.
-  sweep_check.py ZOVREL_SWEEP"""
+"""zovrel-sweep against a raw SCPI test meter on the loopback that reads the board's frame log
+(a known curve; faults; stops), the simulated meter with plots, misuse. sweep_check.py ZOVREL_SWEEP"""
 import os
 import signal
 import socket
