@@ -140,39 +140,30 @@ void sendError(std::string& out, std::uint32_t xid, std::int32_t error) {
     sendReply(out, xid, reinterpret_cast<xdrproc_t>(xdr_Device_Error), &result);
 }
 
+// A reply of type Result that carries only an error.
+template <typename Result>
+void sendFailure(std::string& out, std::uint32_t xid, bool_t (*encode)(XDR*, Result*),
+                 std::int32_t error) {
+    Result result{};
+    result.error = error;
+    sendReply(out, xid, reinterpret_cast<xdrproc_t>(encode), &result);
+}
+
 // Answers a call with an error, in the reply its procedure has.
 void failCall(std::string& out, const Vxi11Door::Call& call, std::int32_t error) {
     switch (call.procedure) {
-    case create_link: {
-        Create_LinkResp result{};
-        result.error = error;
-        sendReply(out, call.xid, reinterpret_cast<xdrproc_t>(xdr_Create_LinkResp), &result);
-        return;
-    }
-    case device_write: {
-        Device_WriteResp result{error, 0};
-        sendReply(out, call.xid, reinterpret_cast<xdrproc_t>(xdr_Device_WriteResp), &result);
-        return;
-    }
-    case device_read: {
-        Device_ReadResp result{};
-        result.error = error;
-        sendReply(out, call.xid, reinterpret_cast<xdrproc_t>(xdr_Device_ReadResp), &result);
-        return;
-    }
-    case device_readstb: {
-        Device_ReadStbResp result{error, 0};
-        sendReply(out, call.xid, reinterpret_cast<xdrproc_t>(xdr_Device_ReadStbResp), &result);
-        return;
-    }
-    case device_docmd: {
-        Device_DocmdResp result{};
-        result.error = error;
-        sendReply(out, call.xid, reinterpret_cast<xdrproc_t>(xdr_Device_DocmdResp), &result);
-        return;
-    }
+    case create_link:
+        return sendFailure(out, call.xid, xdr_Create_LinkResp, error);
+    case device_write:
+        return sendFailure(out, call.xid, xdr_Device_WriteResp, error);
+    case device_read:
+        return sendFailure(out, call.xid, xdr_Device_ReadResp, error);
+    case device_readstb:
+        return sendFailure(out, call.xid, xdr_Device_ReadStbResp, error);
+    case device_docmd:
+        return sendFailure(out, call.xid, xdr_Device_DocmdResp, error);
     default:
-        sendError(out, call.xid, error);
+        return sendFailure(out, call.xid, xdr_Device_Error, error);
     }
 }
 
