@@ -36,7 +36,7 @@ bool RawDoor::runnable() const {
 }
 
 void RawDoor::watch(std::vector<pollfd>& watched) {
-    watched.push_back({exhausted_ ? -1 : listener_.get(), POLLIN, 0});
+    watched.push_back({listener_.watched(), POLLIN, 0});
     for (const auto& c : clients_) {
         const bool read = c->reading && c->session.input.room() > 0;
         const bool write = !c->session.output.empty();
@@ -46,15 +46,22 @@ void RawDoor::watch(std::vector<pollfd>& watched) {
 
 void RawDoor::readFrom(Client& c) {
     char buffer[16 * 1024];
-    const ssize_t n =
-        ::recv(c.fd.get(), buffer, std::min(sizeof buffer, c.session.input.room()), 0);
-    if (n > 0) {
-        c.session.receive(buffer, static_cast<std::size_t>(n));
-    } else if (n == 0) {
+    std::size_t got = 0;
+    int error = 0;
+    switch (receiveFrom(c.fd.get(), buffer, std::min(sizeof buffer, c.session.input.room()), got,
+                        error)) {
+    case Received::Data:
+        c.session.receive(buffer, got);
+        break;
+    case Received::Ended:
         c.reading = false; // shut by the client: what it sent still runs
         c.session.input.end();
-    } else if (errno != EAGAIN && errno != EINTR) {
-        lose(c, errno);
+        break;
+    case Received::Lost:
+        lose(c, error);
+        break;
+    case Received::Nothing:
+        break;
     }
 }
 
@@ -64,21 +71,13 @@ void RawDoor::lose(Client& c, int error) {
     c.reading = false;
     c.session.clear();
     c.session.input.end();
-    if (error != 0) {
-        say_("client " + c.peer + " lost: " + errorText(error));
-    }
+    tellLost("client " + c.peer, error, say_);
 }
 
 void RawDoor::writeTo(Client& c) {
-    std::string& output = c.session.output;
-    if (output.empty()) {
-        return;
-    }
-    const ssize_t n = ::send(c.fd.get(), output.data(), output.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (n > 0) {
-        output.erase(0, static_cast<std::size_t>(n));
-    } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
-        lose(c, errno);
+    int error = 0;
+    if (!sendSome(c.fd.get(), c.session.output, error)) {
+        lose(c, error);
     }
 }
 
@@ -88,10 +87,7 @@ void RawDoor::serve(const pollfd* ready) {
         Client& c = *clients_[i];
         const short events = ready[1 + i].revents;
         if (events & POLLERR) {
-            int error = 0;
-            socklen_t size = sizeof error;
-            ::getsockopt(c.fd.get(), SOL_SOCKET, SO_ERROR, &error, &size);
-            lose(c, error);
+            lose(c, socketError(c.fd.get()));
         } else if ((events & (POLLIN | POLLHUP)) && c.reading && c.session.input.room() > 0) {
             readFrom(c);
         }
@@ -104,13 +100,12 @@ void RawDoor::serve(const pollfd* ready) {
         if (!c.reading && c.session.idle() && c.session.output.empty()) {
             ::shutdown(c.fd.get(), SHUT_WR);
             clients_.erase(clients_.begin() + static_cast<long>(i));
-            exhausted_ = false;
+            listener_.clientLeft();
         }
     }
     if (ready[0].revents & POLLIN) {
         std::string peer;
-        while (UniqueFd fd = acceptClient(listener_.get(), clients_.size(), clientLimit, peer,
-                                          exhausted_, say_)) {
+        while (UniqueFd fd = listener_.accept(clients_.size(), clientLimit, peer, say_)) {
             clients_.push_back(std::make_unique<Client>(std::move(fd), board_, peer));
         }
     }

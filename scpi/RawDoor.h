@@ -2,7 +2,8 @@
 
 #include "port/UniqueFd.h"
 #include "scpi/Door.h"
-#include "scpi/Session.h"
+#include "scpi/Sockets.h"
+#include "instrument/Session.h"
 
 #include <functional>
 #include <memory>
@@ -24,6 +25,7 @@ public:
     void watch(std::vector<pollfd>& watched) override;
     void serve(const pollfd* ready) override;
     bool runnable() const override;
+    std::optional<Clock::time_point> nextDeadline() const override { return listener_.retryAt(); }
     void tellEveryone(const std::string& failure) override;
 
 private:
@@ -32,9 +34,8 @@ private:
     void writeTo(Client& client);
     void lose(Client& client, int error);
 
-    UniqueFd listener_;
+    Listener listener_;
     Instrument::Board& board_;
     std::function<void(std::string)> say_;
-    bool exhausted_ = false; // out of descriptors until a client leaves
     std::vector<std::unique_ptr<Client>> clients_;
 };

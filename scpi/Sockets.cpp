@@ -77,22 +77,37 @@ void keepAlive(int fd) {
     ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &user, sizeof user);
 }
 
-UniqueFd acceptClient(int listener, std::size_t connected, std::size_t limit, std::string& peer,
-                      bool& exhausted, const std::function<void(std::string)>& say) {
-    exhausted = false;
+std::optional<Listener::Clock::time_point> Listener::retryAt() const {
+    return retryAt_ && Clock::now() < *retryAt_ ? retryAt_ : std::nullopt;
+}
+
+int Listener::watched() const {
+    return retryAt_ && Clock::now() < *retryAt_ ? -1 : fd_.get();
+}
+
+UniqueFd Listener::accept(std::size_t connected, std::size_t limit, std::string& peer,
+                          const std::function<void(std::string)>& say) {
+    if (retryAt_ && Clock::now() < *retryAt_) {
+        return {};
+    }
     for (;;) {
         sockaddr_storage from{};
         socklen_t size = sizeof from;
-        UniqueFd fd(::accept4(listener, reinterpret_cast<sockaddr*>(&from), &size,
+        UniqueFd fd(::accept4(fd_.get(), reinterpret_cast<sockaddr*>(&from), &size,
                               SOCK_CLOEXEC | SOCK_NONBLOCK));
         if (!fd) {
             if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
-                exhausted = true;
-                say("cannot take a client now: " + errorText(errno) +
-                    "; new clients wait until one leaves");
+                retryAt_ = Clock::now() + retryAfter;
+                if (!told_) {
+                    say("cannot take a client now: " + errorText(errno) +
+                        "; new clients wait until one leaves");
+                    told_ = true;
+                }
             }
             return fd; // EAGAIN, or a client that left before it was taken
         }
+        retryAt_.reset();
+        told_ = false;
         peer = addressText(from);
         if (connected < limit) {
             keepAlive(fd.get());
@@ -101,5 +116,53 @@ UniqueFd acceptClient(int listener, std::size_t connected, std::size_t limit, st
         say("client " + peer + " refused: " + std::to_string(limit) +
             " clients are connected, the most served at once");
         ::shutdown(fd.get(), SHUT_RDWR);
+    }
+}
+
+Received receiveFrom(int fd, char* buffer, std::size_t room, std::size_t& got, int& error) {
+    got = 0;
+    error = 0;
+    const ssize_t n = ::recv(fd, buffer, room, 0);
+    if (n > 0) {
+        got = static_cast<std::size_t>(n);
+        return Received::Data;
+    }
+    if (n == 0) {
+        return Received::Ended;
+    }
+    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
+        return Received::Nothing;
+    }
+    error = errno;
+    return Received::Lost;
+}
+
+bool sendSome(int fd, std::string& out, int& error) {
+    error = 0;
+    if (out.empty()) {
+        return true;
+    }
+    const ssize_t n = ::send(fd, out.data(), out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n > 0) {
+        out.erase(0, static_cast<std::size_t>(n));
+        return true;
+    }
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+        error = errno;
+        return false;
+    }
+    return true;
+}
+
+int socketError(int fd) {
+    int error = 0;
+    socklen_t size = sizeof error;
+    ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size);
+    return error;
+}
+
+void tellLost(const std::string& who, int error, const std::function<void(std::string)>& say) {
+    if (error != 0) {
+        say(who + " lost: " + errorText(error));
     }
 }

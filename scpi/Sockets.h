@@ -5,7 +5,9 @@
 
 #include <sys/socket.h>
 
+#include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
 
 // What the doors share of TCP: a listening socket, how a peer is shown, and
@@ -30,9 +32,44 @@ inline constexpr int keepaliveCount = 3;
 inline constexpr unsigned unacknowledgedMs = 25000;
 void keepAlive(int fd);
 
-// Takes a waiting connection; an invalid descriptor when none waits, with
-// exhausted set when the process is out of descriptors (the listener is then
-// best left unwatched until a client leaves). At the limit, a connection is
-// closed at once and said on standard error.
-UniqueFd acceptClient(int listener, std::size_t connected, std::size_t limit, std::string& peer,
-                      bool& exhausted, const std::function<void(std::string)>& say);
+// A listening socket that takes clients up to a limit. While the process is
+// out of descriptors the listener is not watched (it would be ready at
+// every pass and nothing could be taken): that is said once, and taking is
+// tried again when one of its door's clients leaves or a second has passed,
+// whichever comes first (a client of another door may have freed one).
+class Listener {
+public:
+    using Clock = std::chrono::steady_clock;
+    static constexpr auto retryAfter = std::chrono::seconds(1);
+
+    Listener() = default;
+    explicit Listener(UniqueFd fd) : fd_(std::move(fd)) {}
+
+    int fd() const { return fd_.get(); }
+    // What to watch now: nothing while out of descriptors and not yet due.
+    int watched() const;
+    // When taking is to be tried again, while that is still to come.
+    std::optional<Clock::time_point> retryAt() const;
+    // Takes a waiting connection, if one waits and descriptors allow; at the
+    // limit, a connection is closed at once and said on standard error.
+    UniqueFd accept(std::size_t connected, std::size_t limit, std::string& peer,
+                    const std::function<void(std::string)>& say);
+    void clientLeft() { retryAt_.reset(); }
+
+private:
+    UniqueFd fd_;
+    std::optional<Clock::time_point> retryAt_; // out of descriptors until then
+    bool told_ = false;                         // the shortage was said
+};
+
+// What a read from a client gave: bytes, nothing yet, the end of its input
+// (it shut its side), or a lost connection (error says why).
+enum class Received { Data, Nothing, Ended, Lost };
+Received receiveFrom(int fd, char* buffer, std::size_t room, std::size_t& got, int& error);
+// Sends what the socket takes of out, dropping it from out; false when the
+// connection is lost (error says why).
+bool sendSome(int fd, std::string& out, int& error);
+// The error a socket reported with POLLERR.
+int socketError(int fd);
+// Says why a client was lost (nothing when error is 0).
+void tellLost(const std::string& who, int error, const std::function<void(std::string)>& say);

@@ -1,4 +1,4 @@
-#include "scpi/LineInput.h"
+#include "instrument/LineInput.h"
 
 std::size_t LineInput::room() const {
     return held() >= holdLimit ? 0 : holdLimit - held();

@@ -1,4 +1,4 @@
-#include "scpi/Instrument.h"
+#include "instrument/Instrument.h"
 
 #include "port/MessageText.h"
 

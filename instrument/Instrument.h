@@ -1,8 +1,9 @@
 #pragma once
 
-// zovrel-scpi, the board as a lab instrument: the SCPI commands and their
-// state (this file), the lines a client sends (LineInput.h), the server that
-// serves them (Server.h). No Qt.
+// The board as a lab instrument, with no sockets in it: the SCPI commands and
+// their state (this file), the lines a client sends (LineInput.h), one
+// controller's conversation (Session.h). The doors that bring controllers
+// to it are in scpi/. No Qt.
 
 #include <deque>
 #include <functional>

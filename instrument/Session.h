@@ -1,7 +1,7 @@
 #pragma once
 
-#include "scpi/Instrument.h"
-#include "scpi/LineInput.h"
+#include "instrument/Instrument.h"
+#include "instrument/LineInput.h"
 
 #include <string>
 
@@ -31,6 +31,15 @@ public:
     bool idle() const { return !moreWork_ && instrument.finished(); }
     // A device clear: what waits to run or to be taken is dropped.
     void clear();
+    // The controller has gone (or let go of this conversation): every line it
+    // sent still runs, the last even without its new line, and the replies
+    // are dropped as they come, since nobody is left to take them.
+    void finish() {
+        input.end();
+        output.clear();
+        finished_ = true;
+        moreWork_ = true;
+    }
 
     Instrument instrument;
     LineInput input;
@@ -38,4 +47,5 @@ public:
 
 private:
     bool moreWork_ = false;
+    bool finished_ = false;
 };

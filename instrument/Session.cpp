@@ -1,4 +1,4 @@
-#include "scpi/Session.h"
+#include "instrument/Session.h"
 
 void Session::runTurn() {
     moreWork_ = true;
@@ -22,7 +22,7 @@ void Session::runTurn() {
         instrument.setOutputWaiting(!output.empty());
         instrument.step();
         if (instrument.finished()) {
-            if (auto response = instrument.takeResponse()) {
+            if (auto response = instrument.takeResponse(); response && !finished_) {
                 output += *response;
                 output += '\n';
             }
