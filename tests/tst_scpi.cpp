@@ -1,5 +1,5 @@
-#include "scpi/Instrument.h"
-#include "scpi/LineInput.h"
+#include "instrument/Instrument.h"
+#include "instrument/LineInput.h"
 #include "setup/CommandLine.h"
 
 #include <QTest>
@@ -115,6 +115,13 @@ private slots:
         board.send = [](int) -> std::optional<std::string> { return std::string(400, 'x'); };
         instrument.execute("WIP 5");
         QCOMPARE(instrument.execute("SYST:ERR?")->size(), std::size_t(6 + 255 + 1));
+        // A cut that would fall inside a character falls before it.
+        board.send = [](int) -> std::optional<std::string> {
+            return std::string(254, 'x') + "\u00e9\u00e9";
+        };
+        instrument.execute("WIP 5");
+        QCOMPARE(QString::fromStdString(*instrument.execute("SYST:ERR?")),
+                 "-300,\"" + QString(254, 'x') + "\"");
     }
 
     // Lines cut from pieces as they arrive, with a line limit of 8.
@@ -126,6 +133,8 @@ private slots:
                                 << QStringList{"WIP 5", "WIP 6", ""};
         QTest::newRow("at the limit")
             << QStringList{"12345678\r\n"} << false << QStringList{"12345678"};
+        QTest::newRow("at the limit, its CR and LF apart")
+            << QStringList{"12345678\r", "\n"} << false << QStringList{"12345678"};
         QTest::newRow("one over, whole")
             << QStringList{"123456789\nX\n"} << false << QStringList{"!", "X"};
         QTest::newRow("long, in pieces")
