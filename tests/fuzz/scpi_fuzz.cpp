@@ -2,8 +2,8 @@
 // reader into the instrument. Whatever arrives, every code sent is 0 to 127,
 // every error entry keeps SCPI's form and length, the status byte is a byte,
 // and what is held stays bounded.
-#include "scpi/Instrument.h"
-#include "scpi/LineInput.h"
+#include "instrument/Instrument.h"
+#include "instrument/LineInput.h"
 
 #include <cstdint>
 #include <cstdlib>
