@@ -6,6 +6,7 @@
 #include "vxi11/RecordReader.h"
 #include "vxi11/RpcMessage.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -62,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t piece = 1 + data[0] % 64;
     RecordReader reader(vxi11::recordLimit, 8);
     for (std::size_t at = 1; at < size;) {
-        const std::size_t n = std::min({piece, size - at, reader.room()});
+        const std::size_t n = std::min<std::size_t>({piece, size - at, reader.room()});
         if (n == 0) {
             break;
         }
