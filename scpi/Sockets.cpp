@@ -10,6 +10,15 @@
 #include <cerrno>
 #include <memory>
 
+namespace {
+
+// Errors after which the same call may simply be made again later.
+bool passing(int error) {
+    return error == EAGAIN || error == EWOULDBLOCK || error == EINTR;
+}
+
+} // namespace
+
 UniqueFd listenOn(const ListenAddress& address, const std::function<void(std::string)>& say) {
     addrinfo hints{};
     hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV | AI_PASSIVE;
@@ -77,17 +86,21 @@ void keepAlive(int fd) {
     ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &user, sizeof user);
 }
 
+bool Listener::settingAside() const {
+    return retryAt_ && Clock::now() < *retryAt_;
+}
+
 std::optional<Listener::Clock::time_point> Listener::retryAt() const {
-    return retryAt_ && Clock::now() < *retryAt_ ? retryAt_ : std::nullopt;
+    return settingAside() ? retryAt_ : std::nullopt;
 }
 
 int Listener::watched() const {
-    return retryAt_ && Clock::now() < *retryAt_ ? -1 : fd_.get();
+    return settingAside() ? -1 : fd_.get();
 }
 
 UniqueFd Listener::accept(std::size_t connected, std::size_t limit, std::string& peer,
                           const std::function<void(std::string)>& say) {
-    if (retryAt_ && Clock::now() < *retryAt_) {
+    if (settingAside()) {
         return {};
     }
     for (;;) {
@@ -130,7 +143,7 @@ Received receiveFrom(int fd, char* buffer, std::size_t room, std::size_t& got, i
     if (n == 0) {
         return Received::Ended;
     }
-    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
+    if (passing(errno)) {
         return Received::Nothing;
     }
     error = errno;
@@ -147,7 +160,7 @@ bool sendSome(int fd, std::string& out, int& error) {
         out.erase(0, static_cast<std::size_t>(n));
         return true;
     }
-    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+    if (n < 0 && !passing(errno)) {
         error = errno;
         return false;
     }

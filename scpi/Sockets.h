@@ -57,6 +57,8 @@ public:
     void clientLeft() { retryAt_.reset(); }
 
 private:
+    bool settingAside() const;
+
     UniqueFd fd_;
     std::optional<Clock::time_point> retryAt_; // out of descriptors until then
     bool told_ = false;                         // the shortage was said

@@ -1,14 +1,11 @@
 #include "scpi/Vxi11Door.h"
 
-#include "port/MessageText.h"
-#include "vxi11/Procedures.h"
 #include "vxi11/RecordReader.h"
 #include "vxi11/RpcMessage.h"
 
 #include <arpa/inet.h>
 #include <rpc/pmap_clnt.h>
 #include <sys/un.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -43,14 +40,14 @@ bool rpcbindAnswers() {
 struct Vxi11Door::Pending {
     Call call;
     Clock::time_point taken;
-    Waits waits = Waits::Work;
+    Waits waits = Waits::Commands;
     std::optional<Clock::time_point> until;
 };
 
 struct Vxi11Door::Connection {
     Connection(UniqueFd socket, std::string from, bool abortChannel)
         : fd(std::move(socket)), peer(std::move(from)), abortChannel(abortChannel),
-          reader(recordLimit, fragmentLimit), lastHeard(Clock::now()) {}
+          reader(recordLimit, fragmentLimit), lastActive(Clock::now()) {}
 
     UniqueFd fd;
     std::string peer;
@@ -58,7 +55,7 @@ struct Vxi11Door::Connection {
     RecordReader reader;
     std::string out;                  // replies not yet sent
     std::unique_ptr<Pending> pending; // the call whose reply waits
-    Clock::time_point lastHeard;
+    Clock::time_point lastActive; // bytes came, or a call was answered
     bool ended = false; // the client shut its side: what it sent is still served
     bool gone = false;  // lost, or dropped: closed at the end of the pass
 };
@@ -104,7 +101,8 @@ bool Vxi11Door::open(const ListenAddress& address) {
     local.sin_family = AF_INET;
     local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     if (const unsigned short held =
-            pmap_getport(&local, coreProgram, programVersion, IPPROTO_TCP)) {
+            pmap_getport(&local, coreProgram, programVersion, IPPROTO_TCP);
+        held != 0 && held != corePort_) {
         local.sin_port = htons(held);
         UniqueFd probe(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
         if (probe &&
@@ -127,7 +125,6 @@ bool Vxi11Door::open(const ListenAddress& address) {
     return true;
 }
 
-
 void Vxi11Door::tellEveryone(const std::string& failure) {
     for (const auto& [id, link] : links_) {
         link->session.instrument.portFailed(failure);
@@ -143,7 +140,7 @@ bool Vxi11Door::runnable() const {
 // A connection that holds part of a record, or a core connection that holds
 // nothing at all (no link, no call, no reply), is closed once it has been
 // silent for silenceLimit; one with a link and nothing partial stays.
-bool Vxi11Door::silent(const Connection& c) const {
+bool Vxi11Door::closesWhenSilent(const Connection& c) const {
     if (c.reader.partial()) {
         return true;
     }
@@ -164,8 +161,8 @@ std::optional<Door::Clock::time_point> Vxi11Door::nextDeadline() const {
         if (c->pending) {
             consider(c->pending->until);
         }
-        if (silent(*c)) {
-            consider(c->lastHeard + silenceLimit);
+        if (closesWhenSilent(*c)) {
+            consider(c->lastActive + silenceLimit);
         }
     }
     return nearest;
@@ -201,6 +198,14 @@ Vxi11Door::Link* Vxi11Door::ownLink(const Connection& c, const Call& call) {
                                                                     : nullptr;
 }
 
+// No call is taken on the link any more; what it was sent still runs.
+void Vxi11Door::finishLink(Link& link) {
+    if (!link.closing) {
+        link.closing = true;
+        link.session.finish();
+    }
+}
+
 void Vxi11Door::releaseLock(long lid) {
     if (lockHolder_ == lid) {
         lockHolder_ = 0;
@@ -227,7 +232,7 @@ void Vxi11Door::readFrom(Connection& c) {
     switch (receiveFrom(c.fd.get(), buffer, std::min(sizeof buffer, c.reader.room()), got, error)) {
     case Received::Data:
         c.reader.append(buffer, got);
-        c.lastHeard = Clock::now();
+        c.lastActive = Clock::now();
         break;
     case Received::Ended:
         c.ended = true; // the calls it sent are still answered
@@ -295,6 +300,7 @@ void Vxi11Door::dispatch(Connection& c, const std::string& record) {
         break;
     }
     const Outcome outcome = handle(c, *pending);
+    c.lastActive = Clock::now();
     if (!outcome.answered) {
         pending->waits = outcome.waits;
         pending->until = outcome.until;
@@ -333,11 +339,12 @@ Vxi11Door::Outcome Vxi11Door::handle(Connection& c, Pending& p) {
         return read(c, p, *link);
     case deviceReadStb:
         return readStatusByte(c, p, *link);
-    case deviceTrigger:
     case deviceClear:
+        return clear(c, p, *link);
+    case deviceTrigger:
     case deviceRemote:
     case deviceLocal:
-        return plain(c, p, *link);
+        return nothingToDo(c, p, *link);
     case deviceLock:
         return lock(c, p, *link);
     case deviceUnlock:
@@ -459,14 +466,20 @@ Vxi11Door::Outcome Vxi11Door::readStatusByte(Connection& c, Pending& p, Link& li
     return {};
 }
 
-// The board has no trigger and no front panel to lock out: only a clear does
-// something.
-Vxi11Door::Outcome Vxi11Door::plain(Connection& c, Pending& p, Link& link) {
+Vxi11Door::Outcome Vxi11Door::clear(Connection& c, Pending& p, Link& link) {
     if (auto outcome = lockedOut(c, p, link.id, p.call.flags & waitLockFlag)) {
         return *outcome;
     }
-    if (p.call.procedure == deviceClear) {
-        link.session.clear();
+    link.session.clear();
+    replyError(c.out, p.call, noError);
+    return {};
+}
+
+// device_trigger, device_remote, device_local: the board has no trigger and
+// no front panel to lock out, so they succeed once the lock allows.
+Vxi11Door::Outcome Vxi11Door::nothingToDo(Connection& c, Pending& p, Link& link) {
+    if (auto outcome = lockedOut(c, p, link.id, p.call.flags & waitLockFlag)) {
+        return *outcome;
     }
     replyError(c.out, p.call, noError);
     return {};
@@ -491,12 +504,9 @@ Vxi11Door::Outcome Vxi11Door::unlock(Connection& c, Pending& p, Link& link) {
 // Answered once every command the link was sent has run; then the link and
 // its lock go.
 Vxi11Door::Outcome Vxi11Door::destroy(Connection& c, Pending& p, Link& link) {
-    if (!link.closing) {
-        link.closing = true;
-        link.session.finish();
-    }
+    finishLink(link);
     if (!link.session.idle()) {
-        return {false, Waits::Work, std::nullopt};
+        return {false, Waits::Commands, std::nullopt};
     }
     releaseLock(link.id);
     links_.erase(link.id);
@@ -514,10 +524,10 @@ Vxi11Door::Outcome Vxi11Door::abort(Connection& c, Pending& p) {
         return {};
     }
     if (Connection* owner = found->second->owner;
-        owner && owner->pending && owner->pending->waits != Waits::Work) {
+        owner && owner->pending && owner->pending->call.lid == p.call.lid &&
+        owner->pending->waits != Waits::Commands) {
         replyError(owner->out, owner->pending->call, aborted);
-        owner->pending.reset();
-        again_ = true; // the calls sent after it are taken now
+        owner->pending.reset(); // the calls sent after it are taken on this same pass
     }
     replyError(c.out, p.call, noError);
     return {};
@@ -530,10 +540,10 @@ void Vxi11Door::closeFinished() {
     const auto now = Clock::now();
     for (std::size_t i = connections_.size(); i-- > 0;) {
         Connection& c = *connections_[i];
-        if (!c.gone && silent(c) && now - c.lastHeard >= silenceLimit) {
-            lose(c, 0,
-                 c.reader.partial() ? "silent for 30 s in the middle of an RPC record"
-                                    : "silent for 30 s with no link");
+        if (!c.gone && closesWhenSilent(c) && now - c.lastActive >= silenceLimit) {
+            const std::string silence = "silent for " + std::to_string(silenceLimit.count()) + " s";
+            lose(c, 0, silence + (c.reader.partial() ? " in the middle of an RPC record"
+                                                     : " with no link"));
         }
         const bool done = c.ended && !c.pending && c.out.empty() && c.reader.held() == 0;
         if (!c.gone && !done) {
@@ -542,10 +552,7 @@ void Vxi11Door::closeFinished() {
         for (auto& [id, link] : links_) {
             if (link->owner == &c) {
                 link->owner = nullptr;
-                if (!link->closing) {
-                    link->closing = true;
-                    link->session.finish();
-                }
+                finishLink(*link);
             }
         }
         if (done && !c.gone) {
@@ -581,6 +588,7 @@ void Vxi11Door::progress() {
             const Outcome outcome = handle(*c, *c->pending);
             if (outcome.answered) {
                 c->pending.reset();
+                c->lastActive = Clock::now();
             } else {
                 c->pending->until = outcome.until;
                 c->pending->waits = outcome.waits;
@@ -603,7 +611,8 @@ void Vxi11Door::serve(const pollfd* ready) {
             readFrom(c);
         }
     }
-    // Aborts first, so that an aborted call's connection goes on this pass.
+    // Aborts first, so that the connection of a call they end has the calls it
+    // sent after that call taken on this pass.
     for (const auto& c : connections_) {
         if (c->abortChannel) {
             takeCalls(*c);
@@ -621,6 +630,11 @@ void Vxi11Door::serve(const pollfd* ready) {
         int error = 0;
         if (!c->gone && !sendSome(c->fd.get(), c->out, error)) {
             lose(*c, error);
+        }
+        // Calls it sent that waited for its replies to go are taken next pass:
+        // the client may send nothing more until they are answered.
+        if (!c->gone && !c->pending && c->out.size() < replyLimit && c->reader.held() > 0) {
+            again_ = true;
         }
     }
     closeFinished();

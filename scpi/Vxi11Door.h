@@ -26,16 +26,16 @@
 // portmapper.
 //
 // Bounds: 32 connections on each channel, 64 links (16 a connection),
-// records of vxi11::recordLimit bytes in at most fragmentLimit fragments;
-// a connection is not read from while 64 KiB of its replies wait unsent,
-// nor while a whole record waits to be taken; one silent for 30 s in the
-// middle of a record, or on the core channel with no link, is closed.
+// records of vxi11::recordLimit bytes in at most vxi11::fragmentLimit
+// fragments; a connection is not read from while 64 KiB of its replies wait
+// unsent, and holds at most RecordReader::inputLimit bytes of input besides
+// the record being served; one silent for 30 s in the middle of a record,
+// or on the core channel with no link, is closed.
 class Vxi11Door : public Door {
 public:
     static constexpr std::size_t connectionLimit = 32; // on each channel
     static constexpr std::size_t linkLimit = 64;
     static constexpr std::size_t linksPerConnection = 16;
-    static constexpr std::size_t fragmentLimit = 64;
     static constexpr std::size_t replyLimit = 64 * 1024;
     static constexpr int callsPerTurn = 32;
     static constexpr auto silenceLimit = std::chrono::seconds(30);
@@ -59,12 +59,13 @@ private:
     struct Connection;
     struct Link;
     struct Pending;
-    enum class Waits { Lock, Room, Reply, Work };
+    // What a waiting call waits for; only the first three can be aborted.
+    enum class Waits { Lock, Room, Reply, Commands };
     // What a handler did with its call: answered it, or it waits for
     // something, until a deadline (none: only work brings what it waits for).
     struct Outcome {
         bool answered = true;
-        Waits waits = Waits::Work;
+        Waits waits = Waits::Commands;
         std::optional<Clock::time_point> until;
     };
 
@@ -74,7 +75,8 @@ private:
     Outcome write(Connection& c, Pending& p, Link& link);
     Outcome read(Connection& c, Pending& p, Link& link);
     Outcome readStatusByte(Connection& c, Pending& p, Link& link);
-    Outcome plain(Connection& c, Pending& p, Link& link); // trigger, clear, remote, local
+    Outcome clear(Connection& c, Pending& p, Link& link);
+    Outcome nothingToDo(Connection& c, Pending& p, Link& link);
     Outcome lock(Connection& c, Pending& p, Link& link);
     Outcome unlock(Connection& c, Pending& p, Link& link);
     Outcome destroy(Connection& c, Pending& p, Link& link);
@@ -89,9 +91,10 @@ private:
     void progress();
     void dispatch(Connection& c, const std::string& record);
     void lose(Connection& c, int error, const std::string& why = {});
-    bool silent(const Connection& c) const;
+    bool closesWhenSilent(const Connection& c) const;
     void closeFinished();
     void retireLinks();
+    void finishLink(Link& link);
     void releaseLock(long lid);
     std::size_t linksOf(const Connection& c) const;
     Link* ownLink(const Connection& c, const vxi11::Call& call);

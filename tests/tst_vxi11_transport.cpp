@@ -49,7 +49,7 @@ private slots:
             {"too long"}, true);
         row("empty fragments count", std::string(5 * 4, '\0') + call, 100,
             {"too many fragments"}, true);
-        row("half a mark", call + "\x80\0", 100, {"call"}, true);
+        row("half a mark", call + std::string("\x80\0", 2), 100, {"call"}, true);
         row("half a fragment", call + fragment("abcd", true).substr(0, 6), 2, {"call"}, true);
     }
     void records() {

@@ -284,6 +284,22 @@ def never_reads(s):
     print(f"ok: clients that never read: {'; '.join(told)}; another client answered meanwhile")
 
 
+def pipelined(s):
+    """Calls sent on while their replies wait to go are all answered once the client reads."""
+    c = Rpc(s.core)
+    lid, count = c.link(), 4000
+    calls = mark(call(1, CORE, 1, READSTB, u(lid, 0, 0, 1000))) * count
+    sender = threading.Thread(target=c.sock.sendall, args=(calls,), daemon=True)
+    sender.start()
+    try:
+        got = sum(c.reply(1, 10)[:2] == ("accepted", SUCCESS) for _ in range(count))
+    except NoReply:
+        fail("pipelined calls: the server stopped answering once its replies had waited")
+    check("pipelined device_readstb calls answered", got, count)
+    c.sock.close()
+    print(f"ok: {count} pipelined calls, sent while their replies waited, all answered")
+
+
 def endings(s):
     """A write acknowledged runs whole, however its client goes: each row sends 2000 codes of a band of its own."""
     linger0 = struct.pack("ii", 1, 0)
@@ -519,7 +535,7 @@ try:
     group = "starting"
     server = Server(sys.argv[1])
     finish = half_record(server) if "i" in only else None  # 30 s or more, alongside the rest
-    for group, run in (("a", never_reads), ("b", endings), ("c", waits), ("d", woken), ("e", aborts),
+    for group, run in (("a", never_reads), ("a", pipelined), ("b", endings), ("c", waits), ("d", woken), ("e", aborts),
                        ("f", announced), ("g", fragments), ("j", conformance), ("k", ownership),
                        ("l", split_endings), ("m", half_close)):
         if group in only:

@@ -123,7 +123,10 @@ void reply(std::string& out, std::uint32_t xid, bool_t (*xdr)(XDR*, T*), T& resu
     const bool done = xdr(&xdrs, &result);
     encoded.resize(done ? xdr_getpos(&xdrs) : 0);
     xdr_destroy(&xdrs);
-    rpc::appendAccepted(out, xid, rpc::Accepted::Success, encoded);
+    // A result that would not encode (a field past its bound) is the
+    // server's own fault, told as such rather than as a success with nothing.
+    rpc::appendAccepted(out, xid, done ? rpc::Accepted::Success : rpc::Accepted::SystemError,
+                        encoded);
 }
 
 template <typename T>

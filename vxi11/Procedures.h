@@ -59,6 +59,8 @@ inline constexpr long reasonEnd = 4;
 inline constexpr std::size_t maxRecvSize = 16 * 1024;
 inline constexpr std::size_t recordLimit = maxRecvSize + 1024;
 inline constexpr std::size_t readLimit = 64 * 1024;
+// The most fragments one record may be cut into (empty ones count).
+inline constexpr std::size_t fragmentLimit = 64;
 
 struct Call {
     std::uint32_t xid = 0;

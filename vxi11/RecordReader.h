@@ -5,8 +5,9 @@
 
 // Cuts RPC records out of what a TCP client sends (record marking: each
 // fragment is led by a four-byte mark holding its length, the top bit set on
-// a record's last fragment). Each byte is looked at once and copied once,
-// into the record it belongs to; a record is refused as soon as it is known
+// a record's last fragment). Each byte is looked at once and copied into
+// the record it belongs to (what waits to be looked at is moved a bounded
+// number of times as what was taken is dropped); a record is refused as soon as it is known
 // to pass the record limit or the fragment limit (empty fragments count), so
 // what is held never exceeds inputLimit plus the record limit.
 class RecordReader {

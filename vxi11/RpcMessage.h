@@ -34,6 +34,7 @@ enum class Accepted : std::uint32_t {
     ProgramMismatch = 2,
     ProcedureUnavailable = 3,
     GarbageArguments = 4,
+    SystemError = 5,
 };
 
 // An accepted reply: results (XDR-encoded) on success; the versions served

@@ -1,7 +1,7 @@
 // libFuzzer: bytes as a VXI-11 client sends them, in pieces, cut into RPC
 // records, each decoded as a call and its arguments as every procedure's.
 // Whatever arrives, what is held stays bounded, nothing decoded passes the
-// record's bounds, and every reply is one well-formed record.
+// record's bounds, and every reply made for a call is one whole record.
 #include "vxi11/Procedures.h"
 #include "vxi11/RecordReader.h"
 #include "vxi11/RpcMessage.h"
@@ -20,10 +20,20 @@ void require(bool holds) {
 }
 
 constexpr std::uint32_t everyProcedure[] = {
-    vxi11::nullProcedure, vxi11::createLink,    vxi11::deviceWrite,     vxi11::deviceRead,
-    vxi11::deviceReadStb, vxi11::deviceTrigger, vxi11::deviceClear,     vxi11::deviceLock,
-    vxi11::deviceUnlock,  vxi11::deviceEnableSrq, vxi11::deviceDocmd,   vxi11::destroyLink,
+    vxi11::nullProcedure,   vxi11::deviceAbort,   vxi11::createLink,      vxi11::deviceWrite,
+    vxi11::deviceRead,      vxi11::deviceReadStb, vxi11::deviceTrigger,   vxi11::deviceClear,
+    vxi11::deviceRemote,    vxi11::deviceLocal,   vxi11::deviceLock,      vxi11::deviceUnlock,
+    vxi11::deviceEnableSrq, vxi11::deviceDocmd,   vxi11::destroyLink,
     vxi11::createInterruptChannel, vxi11::destroyInterruptChannel, 99};
+
+// One whole record of one fragment, its mark giving its length.
+void requireRecord(const std::string& out) {
+    require(out.size() >= 4);
+    const auto* mark = reinterpret_cast<const unsigned char*>(out.data());
+    require((mark[0] & 0x80) != 0);
+    require(((std::size_t(mark[0] & 0x7F) << 24) | (std::size_t(mark[1]) << 16) |
+             (std::size_t(mark[2]) << 8) | mark[3]) == out.size() - 4);
+}
 
 void decodeEveryWay(const std::string& record) {
     const auto header = rpc::readCallHeader(record);
@@ -42,13 +52,28 @@ void decodeEveryWay(const std::string& record) {
             }
             require(call.data.size() <= vxi11::recordLimit);
             require(call.requestSize <= vxi11::readLimit);
-            std::string out;
-            vxi11::replyError(out, call, vxi11::ioTimeout);
-            require(out.size() >= 4);
-            const auto* mark = reinterpret_cast<const unsigned char*>(out.data());
-            require((mark[0] & 0x80) != 0);
-            require(((std::size_t(mark[0] & 0x7F) << 24) | (std::size_t(mark[1]) << 16) |
-                     (std::size_t(mark[2]) << 8) | mark[3]) == out.size() - 4);
+            // Every reply the server could give it, each one whole record.
+            const std::string_view data = std::string_view(call.data).substr(
+                0, std::min<std::size_t>(call.requestSize, call.data.size()));
+            const auto replies = {
+                +[](std::string& out, const vxi11::Call& c, std::string_view) {
+                    vxi11::replyError(out, c, vxi11::ioTimeout);
+                },
+                +[](std::string& out, const vxi11::Call& c, std::string_view d) {
+                    vxi11::replyRead(out, c.xid, vxi11::reasonEnd, d);
+                },
+                +[](std::string& out, const vxi11::Call& c, std::string_view) {
+                    vxi11::replyCreateLink(out, c.xid, c.lid, 1024);
+                },
+                +[](std::string& out, const vxi11::Call& c, std::string_view) {
+                    rpc::appendAccepted(out, c.xid, rpc::Accepted::ProgramMismatch);
+                },
+            };
+            for (const auto reply : replies) {
+                std::string out;
+                reply(out, call, data);
+                requireRecord(out);
+            }
         }
     }
 }
@@ -61,7 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     // The first byte sets the size of the pieces the rest arrives in.
     const std::size_t piece = 1 + data[0] % 64;
-    RecordReader reader(vxi11::recordLimit, 8);
+    RecordReader reader(vxi11::recordLimit, vxi11::fragmentLimit);
     for (std::size_t at = 1; at < size;) {
         const std::size_t n = std::min<std::size_t>({piece, size - at, reader.room()});
         if (n == 0) {
