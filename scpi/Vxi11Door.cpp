@@ -611,17 +611,17 @@ void Vxi11Door::serve(const pollfd* ready) {
             readFrom(c);
         }
     }
-    // Aborts first, so that the connection of a call they end has the calls it
-    // sent after that call taken on this pass.
+    // The core channel's calls are taken first, so that an abort that came
+    // with the call it ends finds it waiting; then the aborts; then the
+    // turns, so that a write's commands run on this pass; then the calls
+    // again, so that a read they answer, and the calls sent after an aborted
+    // one, are answered on this pass too.
+    progress();
     for (const auto& c : connections_) {
         if (c->abortChannel) {
             takeCalls(*c);
         }
     }
-    // Calls are taken before the turns, so that a write's commands run on
-    // this pass, and looked at again after them, so that a read they answer
-    // is answered on this pass too.
-    progress();
     for (const auto& [id, link] : links_) {
         link->session.runTurn();
     }

@@ -11,6 +11,7 @@ shuts its side before it reads. Needs an rpcbind of its own (own_rpcbind.sh).
 import os
 import resource
 import select
+import signal
 import socket
 import struct
 import subprocess
@@ -193,6 +194,9 @@ class Rpc:
 
     def ask(self, proc, args, timeout=30.0):
         return words(self.body(self.send(proc, args), timeout))
+
+    def ask_reply(self, xid):
+        return words(self.body(xid))[0]
 
     def link(self):
         error, lid, self.abort_port, _ = self.ask(CREATE_LINK, u(1, 0, 0) + opaque(b"inst0"))
@@ -396,9 +400,17 @@ def aborts(s):
         b.body(readstb, 3)
     except NoReply:
         fail("the device_readstb sent behind an aborted call: no reply within 3 s")
+    # An abort sent right behind its call, both taken in one pass (the server
+    # stopped while they are sent): the abort still finds the call waiting.
+    os.kill(s.pid, signal.SIGSTOP)
+    lock = b.send(LOCK, u(lb, WAITLOCK, 60000))
+    abort = channel.send(DEVICE_ABORT, u(lb))
+    os.kill(s.pid, signal.SIGCONT)
+    check("an abort that came with its call", (channel.ask_reply(abort), words(b.body(lock, 10))[0]), (OK, ABORTED))
     for c in (a, b, channel):
         c.sock.close()
-    print("ok: an aborted device_read and device_lock answered in their own replies; the call behind served")
+    print("ok: an aborted device_read and device_lock answered in their own replies; the call behind served;"
+          " aborts right behind their call end it")
 
 
 def announced(s):
