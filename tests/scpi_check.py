@@ -208,7 +208,9 @@ flaky.terminate()
 flaky.wait(30)
 with open(flaky_log) as log:
     check("what the chip latched", [int(line.split("code ")[1].split()[0]) for line in log], [6, 10, 10])
-check("both failures on standard error", flaky.stderr.read().count("then send the command again"), 2)
+said = flaky.stderr.read()
+check("both failures on standard error", said.count("then send the command again"), 2)
+check("the port opened afresh after each failure", said.count("the test port opened"), 2)
 
 server.terminate()
 server.wait(30)
