@@ -4,6 +4,8 @@
 #include "port/MessageText.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdlib>
 
 namespace {
 
@@ -162,6 +164,17 @@ std::optional<ListenAddress> readListenAddress(const std::string& text) {
 
 namespace {
 
+// A positive, finite decimal number, written whole.
+std::optional<double> readPositive(const std::string& text) {
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    if (text.empty() || end != text.c_str() + text.size() || !std::isfinite(value) ||
+        value <= 0) {
+        return std::nullopt;
+    }
+    return value;
+}
+
 // The sweep's own options, each checked before anything is sent.
 template <typename Given>
 CommandLine readSweepOptions(CommandLine line, Program program, const Given& given) {
@@ -172,13 +185,17 @@ CommandLine readSweepOptions(CommandLine line, Program program, const Given& giv
         }
     };
     text("meter", sweep.meter);
+    text("from-csv", sweep.fromCsv);
     text("csv", sweep.csv);
     text("plot", sweep.plot);
     text("configure", sweep.configure);
     text("read", sweep.read);
-    if (sweep.meter.empty()) {
+    if (sweep.meter.empty() && sweep.fromCsv.empty()) {
         return misuse(program, "--meter is needed: sim, TCPIP::HOST::INSTR, "
-                               "TCPIP::HOST::PORT::SOCKET or /dev/usbtmcN");
+                               "TCPIP::HOST::PORT::SOCKET or /dev/usbtmcN (or --from-csv=FILE)");
+    }
+    if (!sweep.meter.empty() && !sweep.fromCsv.empty()) {
+        return misuse(program, "--from-csv reads a sweep already made: it takes no --meter");
     }
     if (sweep.configure.empty() || sweep.read.empty()) {
         return misuse(program, "--configure and --read take a command");
@@ -207,6 +224,44 @@ CommandLine readSweepOptions(CommandLine line, Program program, const Given& giv
         return misuse(program, "--timeout takes a whole number of milliseconds from 1 to "
                                "3600000, not '" +
                                    given("timeout").front() + "'");
+    }
+    if (!number("repeat", 1, 1000, sweep.repeat)) {
+        return misuse(program, "--repeat takes a whole number from 1 to 1000, not '" +
+                                   given("repeat").front() + "'");
+    }
+    sweep.bothWays = !given("both-ways").empty();
+    // A limit: a positive number, and for the end-to-end resistance an
+    // optional tolerance in percent after a colon.
+    const auto limit = [&](const char* name, std::optional<double>& into, double* tolerance) {
+        if (given(name).empty()) {
+            return true;
+        }
+        std::string value = given(name).front();
+        if (const std::size_t colon = value.find(':'); tolerance && colon != std::string::npos) {
+            const auto percent = readPositive(value.substr(colon + 1));
+            if (!percent || *percent >= 100) {
+                return false;
+            }
+            *tolerance = *percent;
+            value.resize(colon);
+        }
+        into = readPositive(value);
+        return into.has_value();
+    };
+    SweepLimits& limits = sweep.limits;
+    if (!limit("max-inl", limits.maxInlLsb, nullptr) ||
+        !limit("max-dnl", limits.maxDnlLsb, nullptr) ||
+        !limit("max-wiper", limits.maxWiperOhms, nullptr)) {
+        const char* name = !given("max-inl").empty() && !limits.maxInlLsb   ? "max-inl"
+                           : !given("max-dnl").empty() && !limits.maxDnlLsb ? "max-dnl"
+                                                                            : "max-wiper";
+        return misuse(program, std::string("--") + name + " takes a positive number, not '" +
+                                   given(name).front() + "'");
+    }
+    if (!limit("end-to-end", limits.endToEndOhms, &limits.endToEndTolerancePercent)) {
+        return misuse(program, "--end-to-end takes OHMS or OHMS:TOLERANCE%, such as 10000:20, "
+                               "not '" +
+                                   given("end-to-end").front() + "'");
     }
     if (!given("codes").empty()) {
         const std::string& codes = given("codes").front();
@@ -292,6 +347,18 @@ CommandLine readCommandLine(const std::vector<std::string>& arguments, Program p
             {{"configure"}, "command", "What sets the meter up (CONF:RES)."},
             {{"read"}, "command", "What asks the meter for a reading (READ?)."},
             {{"timeout"}, "ms", "The longest the meter may take to answer (10000)."},
+            {{"repeat"}, "n", "Sweep <n> times (1; 1 to 1000)."},
+            {{"both-ways"}, "", "Sweep each time up, then down, to show hysteresis."},
+            {{"max-inl"}, "lsb", "Fail the chip when its largest |INL| passes <lsb>."},
+            {{"max-dnl"}, "lsb", "Fail the chip when its largest |DNL| passes <lsb>."},
+            {{"end-to-end"},
+             "ohms[:tol%]",
+             "Fail the chip when its end-to-end resistance is not <ohms> within <tol> percent "
+             "(20)."},
+            {{"max-wiper"}, "ohms", "Fail the chip when its wiper resistance passes <ohms>."},
+            {{"from-csv"},
+             "file",
+             "Analyse a CSV this program wrote, with no board and no meter."},
         };
         options.insert(options.end(), sweepOptions.begin(), sweepOptions.end());
     } else if (panel) {

@@ -13,8 +13,20 @@
 // SCPI server --listen, the sweep its meter and what it measures.
 enum class Program { Panel, Sender, Scpi, Sweep };
 
+// The limits a chip is held to; each is judged only when given.
+struct SweepLimits {
+    std::optional<double> maxInlLsb;
+    std::optional<double> maxDnlLsb;
+    std::optional<double> endToEndOhms;
+    double endToEndTolerancePercent = 20; // a digital potentiometer's usual tolerance
+    std::optional<double> maxWiperOhms;
+    bool any() const { return maxInlLsb || maxDnlLsb || endToEndOhms || maxWiperOhms; }
+};
+
 // What zovrel-sweep measures and how: codes FIRST to LAST by STEP (downward
-// when FIRST > LAST), one frame each, a settle time, then readings.
+// when FIRST > LAST), one frame each, a settle time, then readings; the
+// sweep repeated, each time up then down when bothWays. Or no measuring at
+// all: a saved CSV read again (fromCsv).
 struct SweepOptions {
     std::string meter; // sim, TCPIP::HOST::INSTR, TCPIP::HOST::PORT::SOCKET or /dev/usbtmcN
     int first = 0;
@@ -27,6 +39,10 @@ struct SweepOptions {
     std::string configure = "CONF:RES";
     std::string read = "READ?";
     int timeoutMs = 10000; // the longest a meter may take to answer
+    int repeat = 1;
+    bool bothWays = false;
+    SweepLimits limits;
+    std::string fromCsv; // a CSV to analyse again, or none
 };
 
 // Where the SCPI server listens: "127.0.0.1:5025", "[::1]:5025", "0.0.0.0:5025".
@@ -64,6 +80,8 @@ struct CommandLine {
 };
 
 inline constexpr int misuseExitStatus = 2;
+// zovrel-sweep: the chip was measured, and is outside a limit it was held to.
+inline constexpr int limitsExitStatus = 3;
 inline constexpr int longestInterval = 3'600'000;
 
 // The program's name as it introduces its messages: "zovrel-panel".

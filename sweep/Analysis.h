@@ -1,5 +1,7 @@
 #pragma once
 
+#include "setup/CommandLine.h"
+
 #include <cmath>
 #include <optional>
 #include <string>
@@ -8,48 +10,85 @@
 // What a sweep makes of its readings, by the end-point method: the straight
 // line through the resistance at the first and the last code (both read
 // before the sweep, so that every row's INL is known as it is measured) is
-// the ideal; one LSB is its rise per code. INL is a code's distance from the
-// line, DNL a step's difference from one LSB, both in LSB.
+// the ideal; one LSB is its rise per code, taken as a size whether the
+// resistance rises with the code or falls (the meter across the wiper and
+// the other end). INL is a code's distance from the line along it, DNL a
+// step's difference from one LSB, both in LSB.
 struct EndPoints {
     int firstCode = 0;
     int lastCode = 127;
     double firstOhms = 0;
     double lastOhms = 0;
 
-    double lsb() const { return (lastOhms - firstOhms) / (lastCode - firstCode); }
-    double ideal(int code) const { return firstOhms + lsb() * (code - firstCode); }
+    // Ohms per code, with its sign: negative on a falling curve.
+    double slope() const { return (lastOhms - firstOhms) / (lastCode - firstCode); }
+    double lsb() const { return std::abs(slope()); }
+    bool falling() const { return slope() < 0; }
+    double ideal(int code) const { return firstOhms + slope() * (code - firstCode); }
 };
 
+// One code's readings in one pass of the sweep.
 struct Row {
     int code = 0;
     double ohms = 0;     // the mean of the readings
     double spread = NAN; // their standard deviation, with more than one reading
     double inl = 0;      // LSB
-    double dnl = NAN;    // LSB; none for the first code
+    double dnl = NAN;    // LSB; none while the code below it in its pass is not measured
+    int sweep = 1;       // 1..N
+    bool down = false;   // measured on the way down
 };
 
-// One code's row from its readings; previous is the row measured before it.
-Row makeRow(int code, const std::vector<double>& readings, const EndPoints& ends,
-            const Row* previous);
+// One code's row from its readings (its DNL is set by dnlBetween).
+Row makeRow(int code, const std::vector<double>& readings, const EndPoints& ends);
+
+// The DNL of upper, from the code below it in its pass, whichever way the
+// pass went: DNL(c) = (R(c) - R(c - s)) / (s LSB) - 1 over a step of s codes,
+// the mean DNL of the codes the step spans.
+double dnlBetween(const Row& lower, const Row& upper, const EndPoints& ends);
+
+// INL and DNL of rows read back (a saved CSV): each pass's codes in order.
+void recompute(std::vector<Row>& rows, const EndPoints& ends);
+
+// A figure that is the largest of its kind, where it is.
+struct Extreme {
+    double lsb = 0;
+    int code = 0;
+    int sweep = 1;
+    bool down = false;
+};
+
+// A limit judged: what was asked, what was measured, whether it was met.
+struct Verdict {
+    std::string line;
+    bool met = false;
+};
 
 // The figures a data sheet gives, from the rows measured so far.
 struct Summary {
     EndPoints ends;
-    std::size_t measured = 0;
+    int step = 1;
+    std::size_t codes = 0; // different codes measured
+    int sweeps = 0;
+    bool bothWays = false;
     std::optional<double> zeroScaleOhms; // measured at code 0, if it was
     std::optional<double> fullScaleOhms; // measured at code 127, if it was
-    double wiperOhms = 0;                // the line at code 0
+    double wiperOhms = 0;                // the line where the wiper meets the meter's end
     double endToEndOhms = 0;             // 128 LSB
-    double worstInl = 0;
-    int worstInlCode = 0;
-    double worstDnl = 0;
-    int worstDnlCode = 0;
-    std::vector<int> reversals; // codes at which the resistance turned back
+    std::optional<Extreme> worstInl;
+    std::optional<Extreme> worstDnl; // none with a single code a pass
+    // Where the resistance turned back: the code below the step and the one above it.
+    std::vector<std::pair<int, int>> reversals;
+    std::optional<Extreme> repeatability; // the largest spread of one code across sweeps
+    std::optional<Extreme> hysteresis;    // the largest |up - down| at one code
+    std::vector<Verdict> verdicts;
 
+    bool limitsMet() const;
     std::string text() const;
 };
 
-Summary summarize(const std::vector<Row>& rows, const EndPoints& ends);
+Summary summarize(const std::vector<Row>& rows, const EndPoints& ends, int step,
+                  const SweepLimits& limits = {});
 
-// A meter's reply as a reading in ohms; nothing, with why, when it is not one.
+// A meter's reply as a reading in ohms; nothing, with why, when it is not
+// one. A unit after the number ("1234.5 OHM") is taken.
 std::optional<double> readingOf(const std::string& reply, std::string& why);

@@ -253,7 +253,7 @@ bool isMeterResource(const std::string& resource) {
         return true;
     }
     const auto parts = partsOf(resource);
-    return isTcpip(parts.front()) && !parts[1].empty() &&
+    return parts.size() >= 3 && isTcpip(parts.front()) && !parts[1].empty() &&
            ((parts.back() == "INSTR" && (parts.size() == 3 || parts.size() == 4)) ||
             (parts.back() == "SOCKET" && parts.size() == 4 &&
              readDecimal(parts[2], 65535).value_or(0) > 0));

@@ -9,6 +9,7 @@
 #include "setup/StandardStreams.h"
 #include "setup/StopSignals.h"
 #include "sweep/Meter.h"
+#include "sweep/Record.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -16,6 +17,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 
 namespace {
@@ -28,40 +30,63 @@ struct Ended {
     std::string why; // empty for a stop signal
 };
 
-std::string csvRow(const Row& row) {
-    char text[160];
-    const auto optional = [](double value, const char* format, char* into, std::size_t size) {
-        if (std::isnan(value)) {
-            into[0] = '\0';
-        } else {
-            std::snprintf(into, size, format, value);
+// A line on standard error that says how far the sweep is, kept on the
+// terminal's last line: whatever else is written there (the simulated
+// board's frame log on the same terminal) is written above it.
+class Progress {
+public:
+    Progress() : shown_(::isatty(STDERR_FILENO) == 1) {}
+
+    void show(std::string text) {
+        if (shown_) {
+            line_ = std::move(text);
+            writeWhole(STDERR_FILENO, "\r\033[K" + line_);
         }
-    };
-    char spread[32];
-    char dnl[32];
-    optional(row.spread, "%.6g", spread, sizeof spread);
-    optional(row.dnl, "%.4f", dnl, sizeof dnl);
-    std::snprintf(text, sizeof text, "%d,%.6f,%s,%.4f,%s\n", row.code, row.ohms, spread, row.inl,
-                  dnl);
-    return text;
-}
+    }
+    // Writes a line of output above the progress line.
+    void aside(int fd, std::string_view text) {
+        if (shown_ && !line_.empty()) {
+            writeWhole(STDERR_FILENO, "\r\033[K");
+        }
+        writeWhole(fd, text);
+        if (shown_ && !line_.empty()) {
+            writeWhole(STDERR_FILENO, line_);
+        }
+    }
+    void clear() {
+        if (shown_ && !line_.empty()) {
+            writeWhole(STDERR_FILENO, "\r\033[K");
+            line_.clear();
+        }
+    }
+
+private:
+    bool shown_;
+    std::string line_;
+};
 
 class Sweeper {
 public:
-    Sweeper(const SweepOptions& options, Meter& meter, StopSignals& stops, int csv)
-        : options_(options), meter_(meter), stops_(stops), csv_(csv),
-          progress_(::isatty(STDERR_FILENO) == 1) {}
+    Sweeper(const SweepOptions& options, Meter& meter, StopSignals& stops, int csv,
+            Progress& progress)
+        : options_(options), meter_(meter), stops_(stops), csv_(csv), progress_(progress) {}
 
     std::vector<Row> rows;
     EndPoints ends;
     bool endsRead = false;
 
-    void run() {
+    void run(RecordHeader header) {
         ends.firstCode = options_.first;
         ends.lastCode = options_.last;
+        // An error an earlier session left in the meter's queue is not this sweep's.
+        meter_.send("*CLS");
         meter_.send(options_.configure);
-        ends.lastOhms = measure(options_.last);
-        ends.firstOhms = measure(options_.first);
+        header.identity = meter_.query("*IDN?");
+        write(headerLines(header), options_.first);
+        progress_.show("reading the end points: code " + std::to_string(options_.last));
+        ends.lastOhms = mean(measure(options_.last));
+        progress_.show("reading the end points: code " + std::to_string(options_.first));
+        ends.firstOhms = mean(measure(options_.first));
         if (ends.lastOhms == ends.firstOhms) {
             throw Ended{1, meter_.name() + " read " + std::to_string(ends.firstOhms) +
                                " ohms at both codes " + std::to_string(options_.first) + " and " +
@@ -69,21 +94,21 @@ public:
                                ": the wiper does not move the reading (is it wired to the meter?)"};
         }
         endsRead = true;
+        write(endPointsLine(ends) + columnsLine, options_.first);
+        std::vector<int> codes;
         const int direction = options_.last > options_.first ? 1 : -1;
-        const int count = (std::abs(options_.last - options_.first)) / options_.step + 1;
-        const auto began = Clock::now();
-        for (int i = 0; i < count; ++i) {
-            const int code = options_.first + direction * i * options_.step;
-            const double ohms = measure(code, &readings_);
-            (void)ohms;
-            rows.push_back(makeRow(code, readings_, ends, rows.empty() ? nullptr : &rows.back()));
-            if (csv_ >= 0 && !writeWhole(csv_, csvRow(rows.back()))) {
-                throw Ended{1, "the CSV file could not be written: " + errorText(errno) +
-                                   "; it keeps the rows before code " + std::to_string(code)};
-            }
-            showProgress(i + 1, count, began);
+        for (int i = 0; i <= std::abs(options_.last - options_.first) / options_.step; ++i) {
+            codes.push_back(options_.first + direction * i * options_.step);
         }
-        clearProgress();
+        total_ = static_cast<int>(codes.size()) * options_.repeat * (options_.bothWays ? 2 : 1);
+        began_ = Clock::now();
+        for (int sweep = 1; sweep <= options_.repeat; ++sweep) {
+            measurePass(codes, sweep, direction < 0);
+            if (options_.bothWays) {
+                measurePass({codes.rbegin(), codes.rend()}, sweep, direction > 0);
+            }
+        }
+        progress_.clear();
         const std::string errors = meter_.query("SYST:ERR?");
         if (errors.empty() || (errors[0] != '0' && errors.rfind("+0", 0) != 0)) {
             throw Ended{1, meter_.name() + " reported an error after the sweep: " +
@@ -91,17 +116,63 @@ public:
         }
     }
 
-    void clearProgress() {
-        if (progress_ && shown_) {
-            writeWhole(STDERR_FILENO, "\r\033[K");
-            shown_ = false;
+private:
+    // One pass over codes. A row's DNL needs the code below it: going up it
+    // is known at once, going down only once the next code is read, so a row
+    // measured on the way down is kept back until then.
+    void measurePass(const std::vector<int>& codes, int sweep, bool down) {
+        std::optional<Row> before;
+        try {
+            for (const int code : codes) {
+                Row row = makeRow(code, measure(code), ends);
+                row.sweep = sweep;
+                row.down = down;
+                if (before && !down) {
+                    row.dnl = dnlBetween(*before, row, ends);
+                    keep(row);
+                } else if (before) {
+                    before->dnl = dnlBetween(row, *before, ends);
+                    keep(*before);
+                } else if (!down) {
+                    keep(row);
+                }
+                before = row;
+                showProgress(sweep, down);
+            }
+        } catch (...) {
+            if (before && down) {
+                keep(*before); // measured whole: kept, its DNL not known
+            }
+            throw;
+        }
+        if (before && down) {
+            keep(*before);
         }
     }
 
-private:
-    // One frame, the settle time, then the readings; their mean.
+    void keep(const Row& row) {
+        rows.push_back(row);
+        write(csvRow(row), row.code);
+    }
+
+    void write(const std::string& text, int code) {
+        if (csv_ >= 0 && !writeWhole(csv_, text)) {
+            throw Ended{1, "the CSV file could not be written: " + errorText(errno) +
+                               "; it keeps the rows before code " + std::to_string(code)};
+        }
+    }
+
+    static double mean(const std::vector<double>& readings) {
+        double sum = 0;
+        for (const double r : readings) {
+            sum += r;
+        }
+        return sum / static_cast<double>(readings.size());
+    }
+
+    // One frame, the settle time, then the readings.
     // A stop is looked for once a code, in the settle wait, never inside a frame.
-    double measure(int code, std::vector<double>* kept = nullptr) {
+    std::vector<double> measure(int code) {
         Module1::Data_Byte = code;
         try {
             Read_Write_Bits_to_Parallel_Port();
@@ -130,38 +201,64 @@ private:
             }
             readings.push_back(*value);
         }
-        double sum = 0;
-        for (const double r : readings) {
-            sum += r;
-        }
-        if (kept) {
-            *kept = readings;
-        }
-        return sum / static_cast<double>(readings.size());
+        return readings;
     }
 
-    void showProgress(int done, int count, Clock::time_point began) {
-        if (!progress_) {
-            return;
-        }
-        const double elapsed = std::chrono::duration<double>(Clock::now() - began).count();
-        const double left = elapsed / done * (count - done);
-        char text[160];
-        std::snprintf(text, sizeof text,
-                      "\r\033[K%d of %d codes, code %d: %.2f ohms, about %.0f s left", done, count,
-                      rows.back().code, rows.back().ohms, left);
-        writeWhole(STDERR_FILENO, text);
-        shown_ = true;
+    void showProgress(int sweep, bool down) {
+        ++done_;
+        const double elapsed = std::chrono::duration<double>(Clock::now() - began_).count();
+        char text[200];
+        std::snprintf(text, sizeof text, "%s%d of %d codes, code %d: %.2f ohms, about %.0f s left",
+                      options_.repeat > 1 || options_.bothWays
+                          ? ("sweep " + std::to_string(sweep) + (down ? " down, " : " up, "))
+                                .c_str()
+                          : "",
+                      done_, total_, rows.empty() ? 0 : rows.back().code,
+                      rows.empty() ? 0.0 : rows.back().ohms, elapsed / done_ * (total_ - done_));
+        progress_.show(text);
     }
 
     const SweepOptions& options_;
     Meter& meter_;
     StopSignals& stops_;
     int csv_;
-    bool progress_;
-    bool shown_ = false;
-    std::vector<double> readings_;
+    Progress& progress_;
+    int total_ = 0;
+    int done_ = 0;
+    Clock::time_point began_;
 };
+
+// The summary, its limits judged, and the plot; the status the figures give:
+// 3 when the chip was measured but is outside a limit.
+int report(const std::vector<Row>& rows, const EndPoints& ends, const SweepOptions& options,
+           int step, const Plotter& plot, int status) {
+    const Summary summary = summarize(rows, ends, step, options.limits);
+    writeWhole(STDOUT_FILENO, summary.text());
+    if (!options.plot.empty() && !rows.empty()) {
+        if (const auto failure = plot(rows, summary, options.plot)) {
+            ::say(Program::Sweep, *failure);
+            status = status == 0 ? 1 : status;
+        }
+    }
+    return status == 0 && !summary.limitsMet() ? limitsExitStatus : status;
+}
+
+// --from-csv: a saved sweep analysed again, with no board and no meter.
+int reanalyse(const SweepOptions& options, const Plotter& plot) {
+    std::ifstream in(options.fromCsv);
+    if (!in) {
+        ::say(Program::Sweep, "the CSV file '" + printable(options.fromCsv) +
+                                  "' cannot be read: " + errorText(errno));
+        return 1;
+    }
+    std::string why;
+    const auto saved = readRecord(in, why);
+    if (!saved) {
+        ::say(Program::Sweep, "'" + printable(options.fromCsv) + "' cannot be analysed: " + why);
+        return 1;
+    }
+    return report(saved->rows, saved->ends, options, saved->step, plot, 0);
+}
 
 } // namespace
 
@@ -175,6 +272,17 @@ int runSweep(int argc, char** argv, const Plotter& plot) {
     }
     const SweepOptions& options = line.options.sweep;
     const auto say = [](const std::string& text) { ::say(Program::Sweep, text); };
+    if (!options.plot.empty()) {
+        const auto folder = std::filesystem::path(options.plot).parent_path();
+        if (::access(folder.empty() ? "." : folder.c_str(), W_OK) != 0) {
+            say("the plot '" + printable(options.plot) +
+                "' cannot be written: " + errorText(errno));
+            return misuseExitStatus;
+        }
+    }
+    if (!options.fromCsv.empty()) {
+        return reanalyse(options, plot);
+    }
     if (!isMeterResource(options.meter)) {
         writeWhole(STDERR_FILENO,
                    misuse(Program::Sweep, "--meter takes sim, TCPIP::HOST::INSTR, "
@@ -197,19 +305,14 @@ int runSweep(int argc, char** argv, const Plotter& plot) {
                 "' cannot be written: " + errorText(errno));
             return misuseExitStatus;
         }
-        writeWhole(csv.get(), "code,ohms,spread_ohms,inl_lsb,dnl_lsb\n");
     }
-    if (!options.plot.empty()) {
-        const auto folder = std::filesystem::path(options.plot).parent_path();
-        if (::access(folder.empty() ? "." : folder.c_str(), W_OK) != 0) {
-            say("the plot '" + printable(options.plot) +
-                "' cannot be written: " + errorText(errno));
-            return misuseExitStatus;
-        }
-    }
+    Progress progress;
     PortStack stack;
     try {
-        stack = buildPortStack(line.options, Program::Sweep);
+        stack = buildPortStack(line.options, Program::Sweep, nullptr,
+                               [&progress](std::string_view logged) {
+                                   progress.aside(STDOUT_FILENO, logged);
+                               });
     } catch (const TraceError& e) {
         say(e.what());
         return misuseExitStatus;
@@ -226,30 +329,24 @@ int runSweep(int argc, char** argv, const Plotter& plot) {
     }
     std::optional<Sweeper> sweeper;
     if (meter) {
-        sweeper.emplace(options, *meter, stops, csv.get());
+        sweeper.emplace(options, *meter, stops, csv.get(), progress);
         try {
-            sweeper->run();
+            sweeper->run({ZOVREL_VERSION, std::vector<std::string>(argv, argv + argc),
+                          line.options.port, options.meter, {}, options});
         } catch (const Ended& ended) {
-            sweeper->clearProgress();
+            progress.clear();
             if (!ended.why.empty()) {
                 say(ended.why);
             }
             status = ended.status;
         } catch (const MeterError& e) {
-            sweeper->clearProgress();
+            progress.clear();
             say(e.what());
             status = 1;
         }
     }
     if (sweeper && sweeper->endsRead) {
-        const Summary summary = summarize(sweeper->rows, sweeper->ends);
-        writeWhole(STDOUT_FILENO, summary.text());
-        if (!options.plot.empty() && !sweeper->rows.empty()) {
-            if (const auto failure = plot(sweeper->rows, summary, options.plot)) {
-                say(*failure);
-                status = status == 0 ? 1 : status;
-            }
-        }
+        status = report(sweeper->rows, sweeper->ends, options, options.step, plot, status);
     }
     if (const auto traceFailure = stack.finish()) {
         say(*traceFailure);

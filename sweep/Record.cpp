@@ -1,0 +1,165 @@
+#include "sweep/Record.h"
+
+#include "port/MessageText.h"
+
+#include <cstdio>
+#include <ctime>
+#include <sstream>
+
+namespace {
+
+// The local date and time, as ISO 8601 writes it: 2026-12-08T23:10:00+01:00.
+std::string isoNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char text[40];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S%z", &local);
+    std::string iso = text;
+    iso.insert(iso.size() - 2, ":");
+    return iso;
+}
+
+std::string optionalNumber(double value, const char* pattern) {
+    if (std::isnan(value)) {
+        return {};
+    }
+    char text[40];
+    std::snprintf(text, sizeof text, pattern, value);
+    return text;
+}
+
+std::vector<std::string> fields(const std::string& line) {
+    std::vector<std::string> out;
+    std::istringstream in(line);
+    for (std::string field; std::getline(in, field, ',');) {
+        out.push_back(field);
+    }
+    if (!line.empty() && line.back() == ',') {
+        out.emplace_back();
+    }
+    return out;
+}
+
+} // namespace
+
+std::string shellQuoted(const std::vector<std::string>& arguments) {
+    std::string line;
+    for (const std::string& argument : arguments) {
+        const bool plain =
+            !argument.empty() &&
+            argument.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                       "0123456789_@%+=:,./-") == std::string::npos;
+        std::string quoted = "'";
+        for (const char c : argument) {
+            quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        }
+        line += (line.empty() ? "" : " ") + (plain ? argument : quoted + "'");
+    }
+    return printable(line);
+}
+
+std::string headerLines(const RecordHeader& h) {
+    const SweepOptions& s = h.sweep;
+    std::string t = "# zovrel-sweep " + h.version + ": the Zovrel Rev B's wiper characterized\n";
+    t += "# date: " + isoNow() + "\n";
+    t += "# command: " + shellQuoted(h.arguments) + "\n";
+    t += "# port: " + printable(h.port) + "\n";
+    t += "# meter: " + printable(h.meter) + "; *IDN?: " + printable(h.identity) + "\n";
+    t += "# settle: " + std::to_string(s.settleMs) + " ms; readings: " +
+         std::to_string(s.readings) + "; configure: " + printable(s.configure) +
+         "; read: " + printable(s.read) + "\n";
+    t += "# codes: " + std::to_string(s.first) + ":" + std::to_string(s.last) + ":" +
+         std::to_string(s.step) + "; sweeps: " + std::to_string(s.repeat) +
+         "; both ways: " + (s.bothWays ? "yes" : "no") + "\n";
+    return t;
+}
+
+std::string endPointsLine(const EndPoints& e) {
+    char text[160];
+    std::snprintf(text, sizeof text, "# end points: code %d = %.9g ohms, code %d = %.9g ohms\n",
+                  e.firstCode, e.firstOhms, e.lastCode, e.lastOhms);
+    return text;
+}
+
+std::string csvRow(const Row& row) {
+    char text[200];
+    std::snprintf(text, sizeof text, "%d,%.6f,%s,%.4f,%s,%d,%s\n", row.code, row.ohms,
+                  optionalNumber(row.spread, "%.6g").c_str(), row.inl,
+                  optionalNumber(row.dnl, "%.4f").c_str(), row.sweep, row.down ? "down" : "up");
+    return text;
+}
+
+std::optional<SavedSweep> readRecord(std::istream& in, std::string& why) {
+    SavedSweep saved;
+    bool ends = false;
+    std::vector<std::string> columns;
+    int lineNumber = 0;
+    for (std::string line; std::getline(in, line);) {
+        ++lineNumber;
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        if (line.empty()) {
+            continue;
+        }
+        if (line[0] == '#') {
+            int first = 0;
+            int last = 0;
+            int step = 0;
+            if (std::sscanf(line.c_str(), "# codes: %d:%d:%d", &first, &last, &step) == 3 &&
+                step > 0) {
+                saved.step = step;
+            }
+            EndPoints& e = saved.ends;
+            ends = ends || std::sscanf(line.c_str(), "# end points: code %d = %lf ohms, code %d = %lf",
+                                       &e.firstCode, &e.firstOhms, &e.lastCode, &e.lastOhms) == 4;
+            continue;
+        }
+        if (columns.empty()) {
+            columns = fields(line);
+            continue;
+        }
+        const auto values = fields(line);
+        const auto column = [&](const char* name) -> const std::string* {
+            for (std::size_t i = 0; i < columns.size() && i < values.size(); ++i) {
+                if (columns[i] == name) {
+                    return &values[i];
+                }
+            }
+            return nullptr;
+        };
+        Row row;
+        const std::string* code = column("code");
+        const std::string* ohms = column("ohms");
+        char* end = nullptr;
+        if (!code || !ohms || !readDecimal(*code, 127) ||
+            (row.ohms = std::strtod(ohms->c_str(), &end), end == ohms->c_str() || *end != '\0')) {
+            why = "line " + std::to_string(lineNumber) + " is not a row of code and ohms: '" +
+                  printable(line.substr(0, 80)) + "'";
+            return std::nullopt;
+        }
+        row.code = static_cast<int>(*readDecimal(*code, 127));
+        if (const std::string* spread = column("spread_ohms"); spread && !spread->empty()) {
+            row.spread = std::strtod(spread->c_str(), nullptr);
+        }
+        if (const std::string* sweep = column("sweep")) {
+            row.sweep = static_cast<int>(readDecimal(*sweep, 1000).value_or(1));
+        }
+        if (const std::string* direction = column("direction")) {
+            row.down = *direction == "down";
+        }
+        saved.rows.push_back(row);
+    }
+    if (!ends || saved.ends.firstCode == saved.ends.lastCode ||
+        saved.ends.firstOhms == saved.ends.lastOhms) {
+        why = "it has no '# end points' line, as zovrel-sweep writes before its rows";
+        return std::nullopt;
+    }
+    if (saved.rows.empty()) {
+        why = "it has no rows";
+        return std::nullopt;
+    }
+    recompute(saved.rows, saved.ends);
+    return saved;
+}
