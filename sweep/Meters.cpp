@@ -3,10 +3,12 @@
 #include "port/MessageText.h"
 #include "port/UniqueFd.h"
 #include "setup/StopSignals.h"
+#include "vxi11/Client.h"
+#include "vxi11/Procedures.h"
+#include "vxi11/RecordReader.h"
 
 #include <fcntl.h>
 #include <linux/usb/tmc.h>
-#include <lxi.h>
 #include <netdb.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -18,6 +20,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 std::unique_ptr<Meter> openSimulatedMeter(std::shared_ptr<SimulatedBoard> board);
@@ -57,120 +60,72 @@ std::string withoutNewLine(std::string reply) {
     return reply;
 }
 
-// VXI-11 through liblxi, as lxi-tools and VISA's INSTR resources speak it.
-class Vxi11Meter : public Meter {
+// A TCP connection to a meter, spoken by the sweep itself so that every wait
+// also watches for a stop and ends at its deadline: no call here blocks.
+class MeterSocket {
 public:
-    Vxi11Meter(const std::string& resource, const std::string& host, const std::string& device,
-               int timeoutMs)
-        : Meter("the meter at " + resource), timeoutMs_(timeoutMs) {
-        static const int ready = lxi_init();
-        (void)ready;
-        device_ = lxi_connect(host.c_str(), 0, device.c_str(), timeoutMs, VXI11);
-        if (device_ < 0) {
-            throw MeterError(name() + " could not be reached over VXI-11 (is it on, on this "
-                                      "network, and answering its portmapper?)");
-        }
-    }
-    ~Vxi11Meter() override { lxi_disconnect(device_); }
-
-    void send(const std::string& command) override {
-        const std::string line = command + "\n";
-        if (lxi_send(device_, line.data(), static_cast<int>(line.size()), timeoutMs_) < 0) {
-            throw MeterError(name() + " did not take '" + printable(command) + "'");
-        }
-    }
-    std::string query(const std::string& command) override {
-        send(command);
-        std::vector<char> reply(65536);
-        const int n =
-            lxi_receive(device_, reply.data(), static_cast<int>(reply.size()), timeoutMs_);
-        if (n < 0) {
-            throw MeterError(name() + " gave no answer to '" + printable(command) + "' within " +
-                             std::to_string(timeoutMs_) + " ms");
-        }
-        return withoutNewLine(std::string(reply.data(), static_cast<std::size_t>(n)));
-    }
-
-private:
-    int timeoutMs_;
-    int device_ = -1;
-};
-
-// A raw SCPI socket: a command a line, a reply a line. Its own few lines
-// rather than the library's, so that every wait also watches for a stop.
-class SocketMeter : public Meter {
-public:
-    SocketMeter(const std::string& resource, const std::string& host, const std::string& port,
+    MeterSocket(const std::string& name, const std::string& host, const std::string& port,
                 int timeoutMs, StopSignals& stops)
-        : Meter("the meter at " + resource), timeoutMs_(timeoutMs), stops_(stops) {
+        : name_(name), timeoutMs_(timeoutMs), stops_(stops) {
         addrinfo hints{};
         hints.ai_socktype = SOCK_STREAM;
         addrinfo* found = nullptr;
         if (const int error = getaddrinfo(host.c_str(), port.c_str(), &hints, &found)) {
-            throw MeterError(name() + ": '" + printable(host) + "' cannot be found (" +
+            throw MeterError(name_ + ": '" + printable(host) + "' cannot be found (" +
                              gai_strerror(error) + ")");
         }
         std::unique_ptr<addrinfo, void (*)(addrinfo*)> info(found, freeaddrinfo);
         fd_ = UniqueFd(::socket(found->ai_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
         if (!fd_ || (::connect(fd_.get(), found->ai_addr, found->ai_addrlen) != 0 &&
                      errno != EINPROGRESS)) {
-            throw MeterError(name() + " could not be reached: " + errorText(errno));
+            throw MeterError(name_ + " could not be reached: " + errorText(errno));
         }
-        waitFor(POLLOUT, "to connect");
+        waitFor(POLLOUT, "to connect", fresh());
         int error = 0;
         socklen_t size = sizeof error;
         ::getsockopt(fd_.get(), SOL_SOCKET, SO_ERROR, &error, &size);
         if (error != 0) {
-            throw MeterError(name() + " could not be reached: " + errorText(error));
+            throw MeterError(name_ + " could not be reached: " + errorText(error));
         }
     }
 
-    void send(const std::string& command) override {
-        std::string_view line = command;
-        const std::string whole = command + "\n";
-        for (std::string_view left = whole; !left.empty();) {
-            waitFor(POLLOUT, "to take '" + printable(line) + "'");
-            const ssize_t n = ::send(fd_.get(), left.data(), left.size(), MSG_NOSIGNAL);
+    // A deadline of the meter's timeout from now.
+    Clock::time_point fresh() const {
+        return Clock::now() + std::chrono::milliseconds(timeoutMs_);
+    }
+    int timeoutMs() const { return timeoutMs_; }
+
+    void sendAll(std::string_view bytes, const std::string& what) {
+        const auto deadline = fresh();
+        while (!bytes.empty()) {
+            waitFor(POLLOUT, "to take " + what, deadline);
+            const ssize_t n = ::send(fd_.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
             if (n < 0 && errno != EAGAIN && errno != EINTR) {
-                throw MeterError(name() + " went away (" + errorText(errno) + ")");
+                throw MeterError(name_ + " went away (" + errorText(errno) + ")");
             }
-            left.remove_prefix(n > 0 ? static_cast<std::size_t>(n) : 0);
+            bytes.remove_prefix(n > 0 ? static_cast<std::size_t>(n) : 0);
         }
     }
-    std::string query(const std::string& command) override {
-        send(command);
-        deadline_ = Clock::now() + std::chrono::milliseconds(timeoutMs_);
-        for (;;) {
-            if (const std::size_t end = held_.find('\n'); end != std::string::npos) {
-                std::string reply = held_.substr(0, end);
-                held_.erase(0, end + 1);
-                return withoutNewLine(reply);
-            }
-            waitFor(POLLIN, "to answer '" + printable(command) + "'", false);
-            char buffer[4096];
-            const ssize_t n = ::recv(fd_.get(), buffer, sizeof buffer, 0);
-            if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
-                throw MeterError(name() + " went away" +
-                                 (n == 0 ? std::string() : " (" + errorText(errno) + ")"));
-            }
-            held_.append(buffer, n > 0 ? static_cast<std::size_t>(n) : 0);
-            if (held_.size() > 65536) {
-                throw MeterError(name() + " answered more than 64 KiB with no new line");
-            }
+    // Appends what arrives next, at most room bytes.
+    void receive(std::string& into, std::size_t room, const std::string& what,
+                 Clock::time_point deadline) {
+        waitFor(POLLIN, "to answer " + what, deadline);
+        char buffer[16 * 1024];
+        const ssize_t n = ::recv(fd_.get(), buffer, std::min(room, sizeof buffer), 0);
+        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
+            throw MeterError(name_ + " went away" +
+                             (n == 0 ? std::string() : " (" + errorText(errno) + ")"));
         }
+        into.append(buffer, n > 0 ? static_cast<std::size_t>(n) : 0);
     }
 
 private:
-    // Waits until the socket is ready, the time runs out or a stop comes.
-    void waitFor(short events, const std::string& what, bool fresh = true) {
-        if (fresh) {
-            deadline_ = Clock::now() + std::chrono::milliseconds(timeoutMs_);
-        }
+    // Waits until the socket is ready, the deadline passes or a stop comes.
+    void waitFor(short events, const std::string& what, Clock::time_point deadline) {
         for (;;) {
-            const auto left =
-                std::chrono::ceil<std::chrono::milliseconds>(deadline_ - Clock::now());
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
             if (left.count() <= 0) {
-                throw MeterError(name() + " took more than " + std::to_string(timeoutMs_) + " ms " +
+                throw MeterError(name_ + " took more than " + std::to_string(timeoutMs_) + " ms " +
                                  what);
             }
             pollfd watched[2] = {{fd_.get(), events, 0}, {stops_.fd(), POLLIN, 0}};
@@ -185,11 +140,148 @@ private:
         }
     }
 
+    std::string name_;
     int timeoutMs_;
     StopSignals& stops_;
     UniqueFd fd_;
+};
+
+// A raw SCPI socket: a command a line, a reply a line.
+class SocketMeter : public Meter {
+public:
+    SocketMeter(const std::string& resource, const std::string& host, const std::string& port,
+                int timeoutMs, StopSignals& stops)
+        : Meter("the meter at " + resource), socket_(name(), host, port, timeoutMs, stops) {}
+
+    void send(const std::string& command) override {
+        socket_.sendAll(command + "\n", "'" + printable(command) + "'");
+    }
+    std::string query(const std::string& command) override {
+        send(command);
+        const auto deadline = socket_.fresh();
+        for (;;) {
+            if (const std::size_t end = held_.find('\n'); end != std::string::npos) {
+                std::string reply = held_.substr(0, end);
+                held_.erase(0, end + 1);
+                return withoutNewLine(reply);
+            }
+            socket_.receive(held_, 4096, "'" + printable(command) + "'", deadline);
+            if (held_.size() > 65536) {
+                throw MeterError(name() + " answered more than 64 KiB with no new line");
+            }
+        }
+    }
+
+private:
+    MeterSocket socket_;
     std::string held_;
-    Clock::time_point deadline_;
+};
+
+// VXI-11, as VISA's INSTR resources speak it: the core channel's port from
+// the meter's portmapper, then a link, writes and reads, each call waited
+// for no longer than the timeout (and a stop ends any wait at once).
+class Vxi11Meter : public Meter {
+public:
+    Vxi11Meter(const std::string& resource, const std::string& host, const std::string& device,
+               int timeoutMs, StopSignals& stops)
+        : Meter("the meter at " + resource) {
+        std::uint32_t port = 0;
+        {
+            MeterSocket portmapper(name() + "'s portmapper", host,
+                                   std::to_string(vxi11::client::portmapperPort), timeoutMs, stops);
+            auto results = call(portmapper, vxi11::client::getPort(++xid_), "GETPORT");
+            port = results.word().value_or(0);
+        }
+        if (port == 0 || port > 65535) {
+            throw MeterError(name() + " has no VXI-11 core channel registered with its portmapper "
+                                      "(is it a VXI-11 instrument?)");
+        }
+        core_.emplace(name(), host, std::to_string(port), timeoutMs, stops);
+        auto link = call(*core_, vxi11::client::createLink(++xid_, device), "create_link");
+        const auto error = link.word();
+        const auto lid = link.word();
+        if (error != 0u || !lid) {
+            throw MeterError(name() + " refused a link to its device '" + printable(device) +
+                             "' (VXI-11 error " + std::to_string(error.value_or(0)) + ")");
+        }
+        lid_ = *lid;
+    }
+    ~Vxi11Meter() override {
+        try {
+            call(*core_, vxi11::client::destroyLink(++xid_, lid_), "destroy_link");
+        } catch (const MeterError&) {
+            // Closing the connection ends the link as well.
+        }
+    }
+
+    void send(const std::string& command) override {
+        auto results = call(*core_,
+                            vxi11::client::write(++xid_, lid_, core_->timeoutMs(), command + "\n"),
+                            "'" + printable(command) + "'");
+        if (const auto error = results.word(); error != 0u) {
+            fail(error.value_or(0), "take '" + printable(command) + "'");
+        }
+    }
+    std::string query(const std::string& command) override {
+        send(command);
+        std::string reply;
+        for (;;) {
+            auto results = call(*core_, vxi11::client::read(++xid_, lid_, core_->timeoutMs()),
+                                "'" + printable(command) + "'");
+            const auto error = results.word();
+            const auto reason = results.word();
+            const auto data = results.opaque();
+            if (error != 0u || !data) {
+                fail(error.value_or(0), "answer '" + printable(command) + "'");
+            }
+            reply += *data;
+            if (*reason & vxi11::reasonEnd || reply.size() > vxi11::readLimit) {
+                return withoutNewLine(reply);
+            }
+        }
+    }
+
+private:
+    [[noreturn]] void fail(std::uint32_t error, const std::string& what) {
+        throw MeterError(name() + (error == vxi11::ioTimeout ? " did not " + what + " in time"
+                                                             : " could not " + what) +
+                         " (VXI-11 error " + std::to_string(error) + ")");
+    }
+
+    // Sends a call and waits for its reply; replies to calls given up on
+    // before are passed over.
+    vxi11::client::Results call(MeterSocket& socket, const std::string& record,
+                                const std::string& what) {
+        socket.sendAll(record, what);
+        const std::uint32_t xid = xid_;
+        // A little longer than the meter's own timeout, so that its own
+        // timeout error comes first when it has one.
+        const auto deadline = socket.fresh() + std::chrono::milliseconds(250);
+        for (;;) {
+            switch (reader_.next()) {
+            case RecordReader::Next::Record:
+                if (vxi11::client::replyTo(reader_.record()) != xid) {
+                    continue;
+                }
+                if (auto results = vxi11::client::resultsOf(reader_.record(), xid)) {
+                    return *results;
+                }
+                throw MeterError(name() + " refused the RPC call for " + what);
+            case RecordReader::Next::None:
+                break;
+            default:
+                throw MeterError(name() + " sent an RPC record past its bounds");
+            }
+            std::string bytes;
+            socket.receive(bytes, reader_.room(), what, deadline);
+            reader_.append(bytes.data(), bytes.size());
+        }
+    }
+
+    std::optional<MeterSocket> core_;
+    RecordReader reader_{vxi11::readLimit + 1024, vxi11::fragmentLimit};
+    std::uint32_t xid_ = 0;
+    long lid_ = 0;
 };
 
 // A USB meter through the kernel's USB Test and Measurement driver.
@@ -272,5 +364,5 @@ std::unique_ptr<Meter> openMeter(const std::string& resource, int timeoutMs, Sto
         return std::make_unique<SocketMeter>(resource, parts[1], parts[2], timeoutMs, stops);
     }
     return std::make_unique<Vxi11Meter>(resource, parts[1], parts.size() == 4 ? parts[2] : "inst0",
-                                        timeoutMs);
+                                        timeoutMs, stops);
 }

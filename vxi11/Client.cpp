@@ -1,0 +1,133 @@
+#include "vxi11/Client.h"
+
+#include "vxi11/Procedures.h"
+#include "vxi11/RpcMessage.h"
+
+#include <algorithm>
+
+namespace vxi11::client {
+namespace {
+
+constexpr std::uint32_t portmapperProgram = 100000;
+constexpr std::uint32_t portmapperVersion = 2;
+constexpr std::uint32_t getPortProcedure = 3;
+constexpr std::uint32_t tcp = 6;
+
+void put(std::string& out, std::uint32_t value) {
+    const char bytes[4] = {char(value >> 24), char(value >> 16), char(value >> 8), char(value)};
+    out.append(bytes, 4);
+}
+
+void putOpaque(std::string& out, std::string_view data) {
+    put(out, static_cast<std::uint32_t>(data.size()));
+    out.append(data);
+    out.append((4 - data.size() % 4) % 4, '\0');
+}
+
+// A call with no credentials, as one record.
+std::string call(std::uint32_t xid, std::uint32_t program, std::uint32_t version,
+                 std::uint32_t procedure, const std::string& arguments) {
+    std::string body;
+    for (const std::uint32_t word : {xid, 0u, rpc::version, program, version, procedure, 0u, 0u,
+                                     0u, 0u}) {
+        put(body, word);
+    }
+    body += arguments;
+    std::string record;
+    put(record, 0x80000000u | static_cast<std::uint32_t>(body.size()));
+    return record + body;
+}
+
+std::string core(std::uint32_t xid, std::uint32_t procedure, const std::string& arguments) {
+    return call(xid, coreProgram, programVersion, procedure, arguments);
+}
+
+} // namespace
+
+std::string getPort(std::uint32_t xid) {
+    std::string arguments;
+    for (const std::uint32_t word : {coreProgram, programVersion, tcp, 0u}) {
+        put(arguments, word);
+    }
+    return call(xid, portmapperProgram, portmapperVersion, getPortProcedure, arguments);
+}
+
+std::string createLink(std::uint32_t xid, const std::string& device) {
+    std::string arguments;
+    put(arguments, 0); // clientId
+    put(arguments, 0); // lockDevice: no
+    put(arguments, 0); // lock_timeout
+    putOpaque(arguments, device);
+    return core(xid, vxi11::createLink, arguments);
+}
+
+std::string write(std::uint32_t xid, long lid, unsigned long ioTimeoutMs, std::string_view data) {
+    std::string arguments;
+    put(arguments, static_cast<std::uint32_t>(lid));
+    put(arguments, static_cast<std::uint32_t>(ioTimeoutMs));
+    put(arguments, 0); // lock_timeout
+    put(arguments, static_cast<std::uint32_t>(endFlag));
+    putOpaque(arguments, data);
+    return core(xid, deviceWrite, arguments);
+}
+
+std::string read(std::uint32_t xid, long lid, unsigned long ioTimeoutMs) {
+    std::string arguments;
+    put(arguments, static_cast<std::uint32_t>(lid));
+    put(arguments, static_cast<std::uint32_t>(readLimit)); // requestSize
+    put(arguments, static_cast<std::uint32_t>(ioTimeoutMs));
+    put(arguments, 0); // lock_timeout
+    put(arguments, 0); // flags
+    put(arguments, 0); // termChar
+    return core(xid, deviceRead, arguments);
+}
+
+std::string destroyLink(std::uint32_t xid, long lid) {
+    std::string arguments;
+    put(arguments, static_cast<std::uint32_t>(lid));
+    return core(xid, vxi11::destroyLink, arguments);
+}
+
+std::optional<std::uint32_t> Results::word() {
+    if (data_.size() - at_ < 4) {
+        return std::nullopt;
+    }
+    const auto* b = reinterpret_cast<const unsigned char*>(data_.data() + at_);
+    at_ += 4;
+    return (std::uint32_t(b[0]) << 24) | (std::uint32_t(b[1]) << 16) | (std::uint32_t(b[2]) << 8) |
+           b[3];
+}
+
+std::optional<std::string_view> Results::opaque() {
+    const auto size = word();
+    if (!size || data_.size() - at_ < *size) {
+        return std::nullopt;
+    }
+    const std::string_view bytes = data_.substr(at_, *size);
+    at_ += (static_cast<std::size_t>(*size) + 3) & ~std::size_t(3);
+    at_ = std::min(at_, data_.size());
+    return bytes;
+}
+
+std::optional<std::uint32_t> replyTo(std::string_view record) {
+    Results fields(record);
+    const auto xid = fields.word();
+    const auto direction = fields.word();
+    return xid && direction == 1u ? xid : std::nullopt;
+}
+
+std::optional<Results> resultsOf(std::string_view record, std::uint32_t xid) {
+    Results fields(record);
+    if (fields.word() != xid || fields.word() != 1u || fields.word() != 0u) { // a reply, accepted
+        return std::nullopt;
+    }
+    if (!fields.word() || !fields.opaque()) { // the verifier
+        return std::nullopt;
+    }
+    if (fields.word() != 0u) { // SUCCESS
+        return std::nullopt;
+    }
+    return fields;
+}
+
+} // namespace vxi11::client
