@@ -3,9 +3,9 @@
 #include <QApplication>
 #include <QCategoryAxis>
 #include <QChart>
-#include <QLegendMarker>
 #include <QChartView>
 #include <QFile>
+#include <QLegendMarker>
 #include <QLineSeries>
 #include <QPainter>
 #include <QScatterSeries>
@@ -97,12 +97,12 @@ Charts buildCharts(const std::vector<Row>& rows, const Summary& summary) {
         limits += QString(", wiper ≤ %1 Ω").arg(*given.maxWiperOhms, 0, 'f', 1);
     }
     if (!summary.verdicts.empty()) {
-        top->setTitle(top->title() + QString(" (limits%1: %2)")
-                                         .arg(limits)
-                                         .arg(summary.limitsMet() ? "PASS" : "FAIL"));
+        top->setTitle(
+            top->title() +
+            QString(" (limits%1: %2)").arg(limits).arg(summary.limitsMet() ? "PASS" : "FAIL"));
     }
-    bottom->setTitle(QString("INL and DNL, end-point method (1 LSB = %1 Ω)")
-                         .arg(summary.ends.lsb(), 0, 'f', 2));
+    bottom->setTitle(
+        QString("INL and DNL, end-point method (1 LSB = %1 Ω)").arg(summary.ends.lsb(), 0, 'f', 2));
     auto* topX = codeAxis(low, high);
     auto* bottomX = codeAxis(low, high);
     double lowest = std::min(summary.ends.firstOhms, summary.ends.lastOhms);
@@ -133,9 +133,10 @@ Charts buildCharts(const std::vector<Row>& rows, const Summary& summary) {
         auto& [resistance, inl] = passes[{row.sweep, row.down}];
         if (!resistance) {
             resistance = new QLineSeries;
-            resistance->setName(passes.size() == 1 ? "measured" : QString("sweep %1%2")
-                                                                     .arg(row.sweep)
-                                                                     .arg(row.down ? " down" : ""));
+            resistance->setName(
+                passes.size() == 1
+                    ? "measured"
+                    : QString("sweep %1%2").arg(row.sweep).arg(row.down ? " down" : ""));
             inl = new QLineSeries;
             inl->setName(passes.size() == 1 ? "INL" : resistance->name() + " INL");
             inl->setPen(QPen(inlColor, 2.5));

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "instrument/Session.h"
 #include "port/UniqueFd.h"
 #include "scpi/Door.h"
 #include "scpi/Sockets.h"
-#include "instrument/Session.h"
 
 #include <functional>
 #include <memory>

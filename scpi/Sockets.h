@@ -61,7 +61,7 @@ private:
 
     UniqueFd fd_;
     std::optional<Clock::time_point> retryAt_; // out of descriptors until then
-    bool told_ = false;                         // the shortage was said
+    bool told_ = false;                        // the shortage was said
 };
 
 // What a read from a client gave: bytes, nothing yet, the end of its input

@@ -55,9 +55,9 @@ struct Vxi11Door::Connection {
     RecordReader reader;
     std::string out;                  // replies not yet sent
     std::unique_ptr<Pending> pending; // the call whose reply waits
-    Clock::time_point lastActive; // bytes came, or a call was answered
-    bool ended = false; // the client shut its side: what it sent is still served
-    bool gone = false;  // lost, or dropped: closed at the end of the pass
+    Clock::time_point lastActive;     // bytes came, or a call was answered
+    bool ended = false;               // the client shut its side: what it sent is still served
+    bool gone = false;                // lost, or dropped: closed at the end of the pass
 };
 
 struct Vxi11Door::Link {
@@ -100,8 +100,7 @@ bool Vxi11Door::open(const ListenAddress& address) {
     sockaddr_in local{};
     local.sin_family = AF_INET;
     local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (const unsigned short held =
-            pmap_getport(&local, coreProgram, programVersion, IPPROTO_TCP);
+    if (const unsigned short held = pmap_getport(&local, coreProgram, programVersion, IPPROTO_TCP);
         held != 0 && held != corePort_) {
         local.sin_port = htons(held);
         UniqueFd probe(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
@@ -176,8 +175,8 @@ void Vxi11Door::watch(std::vector<pollfd>& watched) {
     watched.push_back({core_.watched(), POLLIN, 0});
     watched.push_back({abort_.watched(), POLLIN, 0});
     for (const auto& c : connections_) {
-        watched.push_back({c->fd.get(),
-                           short((reads(*c) ? POLLIN : 0) | (c->out.empty() ? 0 : POLLOUT)), 0});
+        watched.push_back(
+            {c->fd.get(), short((reads(*c) ? POLLIN : 0) | (c->out.empty() ? 0 : POLLOUT)), 0});
     }
 }
 
@@ -194,8 +193,7 @@ Vxi11Door::Link* Vxi11Door::ownLink(const Connection& c, const Call& call) {
     if (found == links_.end() || found->second->owner != &c) {
         return nullptr;
     }
-    return !found->second->closing || call.procedure == destroyLink ? found->second.get()
-                                                                    : nullptr;
+    return !found->second->closing || call.procedure == destroyLink ? found->second.get() : nullptr;
 }
 
 // No call is taken on the link any more; what it was sent still runs.
@@ -461,8 +459,9 @@ Vxi11Door::Outcome Vxi11Door::readStatusByte(Connection& c, Pending& p, Link& li
         return *outcome;
     }
     Session& session = link.session;
-    replyReadStb(c.out, p.call.xid,
-                 static_cast<unsigned char>(session.instrument.statusByte(!session.output.empty())));
+    replyReadStb(
+        c.out, p.call.xid,
+        static_cast<unsigned char>(session.instrument.statusByte(!session.output.empty())));
     return {};
 }
 
@@ -523,9 +522,9 @@ Vxi11Door::Outcome Vxi11Door::abort(Connection& c, Pending& p) {
         replyError(c.out, p.call, invalidLink);
         return {};
     }
-    if (Connection* owner = found->second->owner;
-        owner && owner->pending && owner->pending->call.lid == p.call.lid &&
-        owner->pending->waits != Waits::Commands) {
+    if (Connection* owner = found->second->owner; owner && owner->pending &&
+                                                  owner->pending->call.lid == p.call.lid &&
+                                                  owner->pending->waits != Waits::Commands) {
         replyError(owner->out, owner->pending->call, aborted);
         owner->pending.reset(); // the calls sent after it are taken on this same pass
     }
@@ -542,8 +541,9 @@ void Vxi11Door::closeFinished() {
         Connection& c = *connections_[i];
         if (!c.gone && closesWhenSilent(c) && now - c.lastActive >= silenceLimit) {
             const std::string silence = "silent for " + std::to_string(silenceLimit.count()) + " s";
-            lose(c, 0, silence + (c.reader.partial() ? " in the middle of an RPC record"
-                                                     : " with no link"));
+            lose(c, 0,
+                 silence +
+                     (c.reader.partial() ? " in the middle of an RPC record" : " with no link"));
         }
         const bool done = c.ended && !c.pending && c.out.empty() && c.reader.held() == 0;
         if (!c.gone && !done) {

@@ -168,8 +168,7 @@ namespace {
 std::optional<double> readPositive(const std::string& text) {
     char* end = nullptr;
     const double value = std::strtod(text.c_str(), &end);
-    if (text.empty() || end != text.c_str() + text.size() || !std::isfinite(value) ||
-        value <= 0) {
+    if (text.empty() || end != text.c_str() + text.size() || !std::isfinite(value) || value <= 0) {
         return std::nullopt;
     }
     return value;
@@ -356,9 +355,7 @@ CommandLine readCommandLine(const std::vector<std::string>& arguments, Program p
              "Fail the chip when its end-to-end resistance is not <ohms> within <tol> percent "
              "(20)."},
             {{"max-wiper"}, "ohms", "Fail the chip when its wiper resistance passes <ohms>."},
-            {{"from-csv"},
-             "file",
-             "Analyse a CSV this program wrote, with no board and no meter."},
+            {{"from-csv"}, "file", "Analyse a CSV this program wrote, with no board and no meter."},
         };
         options.insert(options.end(), sweepOptions.begin(), sweepOptions.end());
     } else if (panel) {

@@ -33,8 +33,8 @@ std::string lsbText(double lsb) {
 std::string whereText(const Extreme& e, const Summary& s) {
     std::string t = "at code " + std::to_string(e.code);
     if (s.sweeps > 1 || s.bothWays) {
-        t += " (sweep " + std::to_string(e.sweep) + (s.bothWays ? (e.down ? ", down" : ", up") : "") +
-             ")";
+        t += " (sweep " + std::to_string(e.sweep) +
+             (s.bothWays ? (e.down ? ", down" : ", up") : "") + ")";
     }
     return t;
 }
@@ -51,16 +51,16 @@ void keepLarger(std::optional<Extreme>& worst, double lsb, const Row& row) {
 std::vector<Verdict> judge(const Summary& s, const SweepLimits& limits) {
     std::vector<Verdict> verdicts;
     const auto verdict = [&](std::string asked, std::string measured, bool met) {
-        verdicts.push_back({"limit " + asked + ": " + measured + ": " + (met ? "PASS" : "FAIL"),
-                            met});
+        verdicts.push_back(
+            {"limit " + asked + ": " + measured + ": " + (met ? "PASS" : "FAIL"), met});
     };
     const auto worst = [&](const char* name, const std::optional<Extreme>& e,
                            std::optional<double> most) {
         if (!most) {
             return;
         }
-        const std::string asked = std::string("|") + name + "| <= " + format("%.3f", *most) +
-                                  " LSB";
+        const std::string asked =
+            std::string("|") + name + "| <= " + format("%.3f", *most) + " LSB";
         if (!e) {
             return verdict(asked, std::string("no ") + name + " measured", false);
         }
@@ -171,8 +171,8 @@ Summary summarize(const std::vector<Row>& rows, const EndPoints& ends, int step,
     s.codes = codes.size();
     // The end points were read before the sweep: they say what the chip
     // holds at code 0 and 127 when those are its ends.
-    for (const auto& [code, ohms] : {std::pair{ends.firstCode, ends.firstOhms},
-                                     std::pair{ends.lastCode, ends.lastOhms}}) {
+    for (const auto& [code, ohms] :
+         {std::pair{ends.firstCode, ends.firstOhms}, std::pair{ends.lastCode, ends.lastOhms}}) {
         if (code == 0 && !s.zeroScaleOhms) {
             s.zeroScaleOhms = ohms;
         }
@@ -198,6 +198,7 @@ Summary summarize(const std::vector<Row>& rows, const EndPoints& ends, int step,
             }
         }
     }
+    s.limits = limits;
     s.verdicts = judge(s, limits);
     return s;
 }

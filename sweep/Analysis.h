@@ -80,6 +80,7 @@ struct Summary {
     std::vector<std::pair<int, int>> reversals;
     std::optional<Extreme> repeatability; // the largest spread of one code across sweeps
     std::optional<Extreme> hysteresis;    // the largest |up - down| at one code
+    SweepLimits limits;                   // those judged
     std::vector<Verdict> verdicts;
 
     bool limitsMet() const;

@@ -90,9 +90,7 @@ public:
     }
 
     // A deadline of the meter's timeout from now.
-    Clock::time_point fresh() const {
-        return Clock::now() + std::chrono::milliseconds(timeoutMs_);
-    }
+    Clock::time_point fresh() const { return Clock::now() + std::chrono::milliseconds(timeoutMs_); }
     int timeoutMs() const { return timeoutMs_; }
 
     void sendAll(std::string_view bytes, const std::string& what) {
@@ -215,9 +213,9 @@ public:
     }
 
     void send(const std::string& command) override {
-        auto results = call(*core_,
-                            vxi11::client::write(++xid_, lid_, core_->timeoutMs(), command + "\n"),
-                            "'" + printable(command) + "'");
+        auto results =
+            call(*core_, vxi11::client::write(++xid_, lid_, core_->timeoutMs(), command + "\n"),
+                 "'" + printable(command) + "'");
         if (const auto error = results.word(); error != 0u) {
             fail(error.value_or(0), "take '" + printable(command) + "'");
         }
@@ -243,9 +241,10 @@ public:
 
 private:
     [[noreturn]] void fail(std::uint32_t error, const std::string& what) {
-        throw MeterError(name() + (error == vxi11::ioTimeout ? " did not " + what + " in time"
-                                                             : " could not " + what) +
-                         " (VXI-11 error " + std::to_string(error) + ")");
+        throw MeterError(
+            name() +
+            (error == vxi11::ioTimeout ? " did not " + what + " in time" : " could not " + what) +
+            " (VXI-11 error " + std::to_string(error) + ")");
     }
 
     // Sends a call and waits for its reply; replies to calls given up on

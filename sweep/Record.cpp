@@ -66,8 +66,8 @@ std::string headerLines(const RecordHeader& h) {
     t += "# command: " + shellQuoted(h.arguments) + "\n";
     t += "# port: " + printable(h.port) + "\n";
     t += "# meter: " + printable(h.meter) + "; *IDN?: " + printable(h.identity) + "\n";
-    t += "# settle: " + std::to_string(s.settleMs) + " ms; readings: " +
-         std::to_string(s.readings) + "; configure: " + printable(s.configure) +
+    t += "# settle: " + std::to_string(s.settleMs) +
+         " ms; readings: " + std::to_string(s.readings) + "; configure: " + printable(s.configure) +
          "; read: " + printable(s.read) + "\n";
     t += "# codes: " + std::to_string(s.first) + ":" + std::to_string(s.last) + ":" +
          std::to_string(s.step) + "; sweeps: " + std::to_string(s.repeat) +
@@ -112,8 +112,9 @@ std::optional<SavedSweep> readRecord(std::istream& in, std::string& why) {
                 saved.step = step;
             }
             EndPoints& e = saved.ends;
-            ends = ends || std::sscanf(line.c_str(), "# end points: code %d = %lf ohms, code %d = %lf",
-                                       &e.firstCode, &e.firstOhms, &e.lastCode, &e.lastOhms) == 4;
+            ends =
+                ends || std::sscanf(line.c_str(), "# end points: code %d = %lf ohms, code %d = %lf",
+                                    &e.firstCode, &e.firstOhms, &e.lastCode, &e.lastOhms) == 4;
             continue;
         }
         if (columns.empty()) {

@@ -21,7 +21,8 @@ struct RecordHeader {
 
 std::string headerLines(const RecordHeader& header);
 std::string endPointsLine(const EndPoints& ends);
-inline constexpr const char* columnsLine = "code,ohms,spread_ohms,inl_lsb,dnl_lsb,sweep,direction\n";
+inline constexpr const char* columnsLine =
+    "code,ohms,spread_ohms,inl_lsb,dnl_lsb,sweep,direction\n";
 std::string csvRow(const Row& row);
 
 // A record read back: its end points, step and rows.

@@ -208,13 +208,13 @@ private:
         ++done_;
         const double elapsed = std::chrono::duration<double>(Clock::now() - began_).count();
         char text[200];
-        std::snprintf(text, sizeof text, "%s%d of %d codes, code %d: %.2f ohms, about %.0f s left",
-                      options_.repeat > 1 || options_.bothWays
-                          ? ("sweep " + std::to_string(sweep) + (down ? " down, " : " up, "))
-                                .c_str()
-                          : "",
-                      done_, total_, rows.empty() ? 0 : rows.back().code,
-                      rows.empty() ? 0.0 : rows.back().ohms, elapsed / done_ * (total_ - done_));
+        std::snprintf(
+            text, sizeof text, "%s%d of %d codes, code %d: %.2f ohms, about %.0f s left",
+            options_.repeat > 1 || options_.bothWays
+                ? ("sweep " + std::to_string(sweep) + (down ? " down, " : " up, ")).c_str()
+                : "",
+            done_, total_, rows.empty() ? 0 : rows.back().code,
+            rows.empty() ? 0.0 : rows.back().ohms, elapsed / done_ * (total_ - done_));
         progress_.show(text);
     }
 
@@ -309,10 +309,9 @@ int runSweep(int argc, char** argv, const Plotter& plot) {
     Progress progress;
     PortStack stack;
     try {
-        stack = buildPortStack(line.options, Program::Sweep, nullptr,
-                               [&progress](std::string_view logged) {
-                                   progress.aside(STDOUT_FILENO, logged);
-                               });
+        stack = buildPortStack(
+            line.options, Program::Sweep, nullptr,
+            [&progress](std::string_view logged) { progress.aside(STDOUT_FILENO, logged); });
     } catch (const TraceError& e) {
         say(e.what());
         return misuseExitStatus;
@@ -331,8 +330,12 @@ int runSweep(int argc, char** argv, const Plotter& plot) {
     if (meter) {
         sweeper.emplace(options, *meter, stops, csv.get(), progress);
         try {
-            sweeper->run({ZOVREL_VERSION, std::vector<std::string>(argv, argv + argc),
-                          line.options.port, options.meter, {}, options});
+            sweeper->run({ZOVREL_VERSION,
+                          std::vector<std::string>(argv, argv + argc),
+                          line.options.port,
+                          options.meter,
+                          {},
+                          options});
         } catch (const Ended& ended) {
             progress.clear();
             if (!ended.why.empty()) {

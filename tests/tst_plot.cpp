@@ -33,9 +33,9 @@ private slots:
         QTest::newRow("a turn back, limits")
             << true << true << false << QStringList{"end-point line", "measured", "turns back"}
             << QStringList{"INL", "INL limit", "INL limit", "DNL limit", "DNL limit", "DNL"};
-        QTest::newRow("both ways") << false << false << true
-                                   << QStringList{"end-point line", "measured", "sweep 1 down"}
-                                   << QStringList{"INL", "sweep 1 down INL", "DNL"};
+        QTest::newRow("both ways")
+            << false << false << true << QStringList{"end-point line", "measured", "sweep 1 down"}
+            << QStringList{"INL", "sweep 1 down INL", "DNL"};
     }
     void charts() {
         QFETCH(bool, turnBack);

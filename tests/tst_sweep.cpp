@@ -58,7 +58,7 @@ private slots:
     void curves_data() {
         QTest::addColumn<QString>("codes"); // first:last:step
         QTest::addColumn<bool>("falling");
-        QTest::addColumn<int>("worstDnlCode"); // -1: no DNL
+        QTest::addColumn<int>("worstDnlCode");  // -1: no DNL
         QTest::addColumn<QString>("monotonic"); // the summary's line
         QTest::newRow("up") << "0:127:1" << false << 64
                             << "monotonic: no, the resistance turns back at code 64";
@@ -69,8 +69,9 @@ private slots:
         QTest::newRow("stepped: the turn back falls between codes")
             << "0:127:4" << false << 64
             << "monotonic between the codes measured (every 4 codes): yes";
-        QTest::newRow("stepped, down") << "127:0:4" << false << 67
-                                       << "monotonic between the codes measured (every 4 codes): yes";
+        QTest::newRow("stepped, down")
+            << "127:0:4" << false << 67
+            << "monotonic between the codes measured (every 4 codes): yes";
         QTest::newRow("falling") << "0:127:1" << true << 1 << "monotonic: yes";
         QTest::newRow("one code") << "0:3:5" << false << -1 << "monotonic: not known";
     }
@@ -82,7 +83,8 @@ private slots:
         const QStringList parts = codes.split(':');
         const int first = parts[0].toInt(), last = parts[1].toInt(), step = parts[2].toInt();
         const auto curve = [falling](int code) {
-            return falling ? 10000.0 - 50.0 * code : 100.0 + 50.0 * code - (code >= 64 ? 75.0 : 0.0);
+            return falling ? 10000.0 - 50.0 * code
+                           : 100.0 + 50.0 * code - (code >= 64 ? 75.0 : 0.0);
         };
         const EndPoints ends = endsOf(first, last, curve);
         std::vector<Row> rows;
@@ -102,7 +104,8 @@ private slots:
         }
         // DNL(c) = (R(c) - R(c - s)) / (s LSB) - 1, worked out here on its own.
         const int below = worstDnlCode - step;
-        const double dnl = (curve(worstDnlCode) - curve(below)) / ((falling ? -lsb : lsb) * step) - 1;
+        const double dnl =
+            (curve(worstDnlCode) - curve(below)) / ((falling ? -lsb : lsb) * step) - 1;
         QCOMPARE(s.worstDnl->code, worstDnlCode);
         QVERIFY(std::abs(s.worstDnl->lsb - dnl) < 1e-9);
     }
@@ -114,11 +117,13 @@ private slots:
         const EndPoints ends = endsOf(0, 127, curve);
         std::vector<Row> rows;
         for (int sweep = 1; sweep <= 2; ++sweep) {
-            pass(rows, ends, 0, 127, 1,
-                 [&](int code) { return curve(code) + (sweep == 2 && code == 30 ? 5.0 : 0.0); },
-                 sweep);
-            pass(rows, ends, 127, 0, 1,
-                 [&](int code) { return curve(code) + (code == 40 ? 10.0 : 0.0); }, sweep);
+            pass(
+                rows, ends, 0, 127, 1,
+                [&](int code) { return curve(code) + (sweep == 2 && code == 30 ? 5.0 : 0.0); },
+                sweep);
+            pass(
+                rows, ends, 127, 0, 1,
+                [&](int code) { return curve(code) + (code == 40 ? 10.0 : 0.0); }, sweep);
         }
         const Summary s = summarize(rows, ends, 1);
         QCOMPARE(s.sweeps, 2);
@@ -182,9 +187,10 @@ private slots:
         pass(rows, ends, 127, 0, 3, curve);
         pass(rows, ends, 1, 127, 3, curve, 2);
         SweepOptions options;
-        std::string text = headerLines({"1.0", {"zovrel-sweep", "--codes=127:0:3"}, "sim", "sim",
-                                        "a meter", options}) +
-                           endPointsLine(ends) + columnsLine;
+        std::string text =
+            headerLines(
+                {"1.0", {"zovrel-sweep", "--codes=127:0:3"}, "sim", "sim", "a meter", options}) +
+            endPointsLine(ends) + columnsLine;
         for (const Row& row : rows) {
             text += csvRow(row);
         }

@@ -30,7 +30,7 @@ class Vxi11TransportTest : public QObject {
 private slots:
     void records_data() {
         QTest::addColumn<QByteArray>("stream");
-        QTest::addColumn<int>("piece");         // bytes appended at a time
+        QTest::addColumn<int>("piece");          // bytes appended at a time
         QTest::addColumn<QStringList>("events"); // each record, or the refusal
         QTest::addColumn<bool>("partial");       // part of a record left
         const auto row = [](const char* name, const std::string& stream, int piece,
@@ -39,16 +39,15 @@ private slots:
         };
         const std::string call = fragment("call", true);
         row("one fragment, a byte at a time", call, 1, {"call"});
-        row("fragments make one record", fragment("ab", false) + fragment("", false) +
-                                             fragment("cd", true), 3, {"abcd"});
+        row("fragments make one record",
+            fragment("ab", false) + fragment("", false) + fragment("cd", true), 3, {"abcd"});
         row("records in order", call + fragment("next", true), 100, {"call", "next"});
-        row("at the record limit", fragment(std::string(16, 'x'), true), 7,
-            {QString(16, 'x')});
+        row("at the record limit", fragment(std::string(16, 'x'), true), 7, {QString(16, 'x')});
         row("fragments together past the limit",
             fragment(std::string(9, 'x'), false) + fragment(std::string(8, 'x'), true), 100,
             {"too long"}, true);
-        row("empty fragments count", std::string(5 * 4, '\0') + call, 100,
-            {"too many fragments"}, true);
+        row("empty fragments count", std::string(5 * 4, '\0') + call, 100, {"too many fragments"},
+            true);
         row("half a mark", call + std::string("\x80\0", 2), 100, {"call"}, true);
         row("half a fragment", call + fragment("abcd", true).substr(0, 6), 2, {"call"}, true);
     }
@@ -86,8 +85,8 @@ private slots:
             QTest::newRow(name) << QByteArray::fromStdString(record) << version << procedure;
         };
         row("a call", words({7, 0, 2, 0x0607AF, 1, 11}) + none + none + "args", 2, 11);
-        row("credentials, padded", words({7, 0, 2, 0x0607AF, 1, 13, 1, 5}) + "abcde..." + none,
-            2, 13);
+        row("credentials, padded", words({7, 0, 2, 0x0607AF, 1, 13, 1, 5}) + "abcde..." + none, 2,
+            13);
         row("another RPC version", words({7, 0, 3}), 3);
         row("a reply", words({7, 1, 2, 0x0607AF, 1, 11}) + none + none, -1);
         row("credentials past the limit", words({7, 0, 2, 0x0607AF, 1, 11, 1, 401}), -1);
@@ -102,8 +101,7 @@ private slots:
         if (header && rpcVersion == 2) {
             QCOMPARE(header->xid, 7u);
             QCOMPARE(int(header->procedure), procedure);
-            QCOMPARE(record.mid(qsizetype(header->argumentsAt)).endsWith("args"),
-                     procedure == 11);
+            QCOMPARE(record.mid(qsizetype(header->argumentsAt)).endsWith("args"), procedure == 11);
         }
     }
 
@@ -113,10 +111,9 @@ private slots:
         rpc::appendAccepted(out, 10, rpc::Accepted::ProgramMismatch);
         rpc::appendAccepted(out, 11, rpc::Accepted::Success, words({42}));
         QCOMPARE(QByteArray::fromStdString(out),
-                 QByteArray::fromStdString(
-                     words({0x80000000u | 24, 9, 1, 1, 0, 2, 2}) +
-                     words({0x80000000u | 32, 10, 1, 0, 0, 0, 2, 1, 1}) +
-                     words({0x80000000u | 28, 11, 1, 0, 0, 0, 0, 42})));
+                 QByteArray::fromStdString(words({0x80000000u | 24, 9, 1, 1, 0, 2, 2}) +
+                                           words({0x80000000u | 32, 10, 1, 0, 0, 0, 2, 1, 1}) +
+                                           words({0x80000000u | 28, 11, 1, 0, 0, 0, 0, 42})));
     }
 };
 

@@ -28,8 +28,8 @@ void putOpaque(std::string& out, std::string_view data) {
 std::string call(std::uint32_t xid, std::uint32_t program, std::uint32_t version,
                  std::uint32_t procedure, const std::string& arguments) {
     std::string body;
-    for (const std::uint32_t word : {xid, 0u, rpc::version, program, version, procedure, 0u, 0u,
-                                     0u, 0u}) {
+    for (const std::uint32_t word :
+         {xid, 0u, rpc::version, program, version, procedure, 0u, 0u, 0u, 0u}) {
         put(body, word);
     }
     body += arguments;

@@ -69,8 +69,8 @@ struct Call {
     std::int32_t flags = 0;
     unsigned long lockTimeoutMs = 0;
     unsigned long ioTimeoutMs = 0;
-    bool lockDevice = false;     // create_link's
-    std::string data;            // device_write's bytes, create_link's device name
+    bool lockDevice = false;       // create_link's
+    std::string data;              // device_write's bytes, create_link's device name
     unsigned long requestSize = 0; // device_read's, at most readLimit
     char termChar = 0;
 };

@@ -19,12 +19,24 @@ void require(bool holds) {
     }
 }
 
-constexpr std::uint32_t everyProcedure[] = {
-    vxi11::nullProcedure,   vxi11::deviceAbort,   vxi11::createLink,      vxi11::deviceWrite,
-    vxi11::deviceRead,      vxi11::deviceReadStb, vxi11::deviceTrigger,   vxi11::deviceClear,
-    vxi11::deviceRemote,    vxi11::deviceLocal,   vxi11::deviceLock,      vxi11::deviceUnlock,
-    vxi11::deviceEnableSrq, vxi11::deviceDocmd,   vxi11::destroyLink,
-    vxi11::createInterruptChannel, vxi11::destroyInterruptChannel, 99};
+constexpr std::uint32_t everyProcedure[] = {vxi11::nullProcedure,
+                                            vxi11::deviceAbort,
+                                            vxi11::createLink,
+                                            vxi11::deviceWrite,
+                                            vxi11::deviceRead,
+                                            vxi11::deviceReadStb,
+                                            vxi11::deviceTrigger,
+                                            vxi11::deviceClear,
+                                            vxi11::deviceRemote,
+                                            vxi11::deviceLocal,
+                                            vxi11::deviceLock,
+                                            vxi11::deviceUnlock,
+                                            vxi11::deviceEnableSrq,
+                                            vxi11::deviceDocmd,
+                                            vxi11::destroyLink,
+                                            vxi11::createInterruptChannel,
+                                            vxi11::destroyInterruptChannel,
+                                            99};
 
 // One whole record of one fragment, its mark giving its length.
 void requireRecord(const std::string& out) {
