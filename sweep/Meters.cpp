@@ -11,6 +11,7 @@
 #include <linux/usb/tmc.h>
 #include <netdb.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -20,7 +21,9 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <optional>
+#include <thread>
 #include <vector>
 
 std::unique_ptr<Meter> openSimulatedMeter(std::shared_ptr<SimulatedBoard> board);
@@ -283,13 +286,47 @@ private:
     long lid_ = 0;
 };
 
+// Runs a read or write that may block in the kernel (the usbtmc driver's,
+// which poll cannot watch) on a thread of its own, so that a stop ends the
+// wait at once; a call still running then is left to end with the process,
+// and holds its descriptor until it does.
+ssize_t unlessStopped(StopSignals& stops, std::function<ssize_t()> call, int& error) {
+    struct Outcome {
+        UniqueFd done{::eventfd(0, EFD_CLOEXEC)};
+        ssize_t result = -1;
+        int error = 0;
+    };
+    auto outcome = std::make_shared<Outcome>();
+    if (!outcome->done) {
+        throw MeterError("cannot wait for the meter: " + errorText(errno));
+    }
+    std::thread([outcome, call = std::move(call)] {
+        outcome->result = call();
+        outcome->error = errno;
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t told = ::write(outcome->done.get(), &one, sizeof one);
+    }).detach();
+    for (;;) {
+        pollfd watched[2] = {{outcome->done.get(), POLLIN, 0}, {stops.fd(), POLLIN, 0}};
+        if (::poll(watched, 2, -1) > 0) {
+            if (watched[0].revents != 0) {
+                error = outcome->error;
+                return outcome->result;
+            }
+            if (watched[1].revents != 0 && stops.taken() != 0) {
+                throw MeterError("stopped");
+            }
+        }
+    }
+}
+
 // A USB meter through the kernel's USB Test and Measurement driver.
 class UsbtmcMeter : public Meter {
 public:
-    UsbtmcMeter(const std::string& path, int timeoutMs)
-        : Meter("the meter at " + path), timeoutMs_(timeoutMs) {
-        fd_ = UniqueFd(::open(path.c_str(), O_RDWR | O_CLOEXEC));
-        if (!fd_) {
+    UsbtmcMeter(const std::string& path, int timeoutMs, StopSignals& stops)
+        : Meter("the meter at " + path), timeoutMs_(timeoutMs), stops_(stops),
+          fd_(std::make_shared<UniqueFd>(::open(path.c_str(), O_RDWR | O_CLOEXEC))) {
+        if (!*fd_) {
             const int error = errno;
             throw MeterError(
                 name() + " cannot be opened: " + errorText(error) +
@@ -302,24 +339,31 @@ public:
                                    : ""));
         }
         const __u32 ms = static_cast<__u32>(timeoutMs);
-        ::ioctl(fd_.get(), USBTMC_IOCTL_SET_TIMEOUT, &ms);
+        ::ioctl(fd_->get(), USBTMC_IOCTL_SET_TIMEOUT, &ms);
     }
 
     void send(const std::string& command) override {
-        const std::string line = command + "\n";
-        if (::write(fd_.get(), line.data(), line.size()) != static_cast<ssize_t>(line.size())) {
-            fail(errno, "take '" + printable(command) + "'");
+        auto line = std::make_shared<std::string>(command + "\n");
+        int error = 0;
+        const ssize_t n = unlessStopped(
+            stops_, [fd = fd_, line] { return ::write(fd->get(), line->data(), line->size()); },
+            error);
+        if (n != static_cast<ssize_t>(line->size())) {
+            fail(error, "take '" + printable(command) + "'");
         }
     }
     std::string query(const std::string& command) override {
         send(command);
-        std::string reply(65536, '\0');
-        const ssize_t n = ::read(fd_.get(), reply.data(), reply.size());
+        auto reply = std::make_shared<std::string>(65536, '\0');
+        int error = 0;
+        const ssize_t n = unlessStopped(
+            stops_, [fd = fd_, reply] { return ::read(fd->get(), reply->data(), reply->size()); },
+            error);
         if (n < 0) {
-            fail(errno, "answer '" + printable(command) + "'");
+            fail(error, "answer '" + printable(command) + "'");
         }
-        reply.resize(static_cast<std::size_t>(n));
-        return withoutNewLine(reply);
+        reply->resize(static_cast<std::size_t>(n));
+        return withoutNewLine(*reply);
     }
 
 private:
@@ -334,7 +378,8 @@ private:
     }
 
     int timeoutMs_;
-    UniqueFd fd_;
+    StopSignals& stops_;
+    std::shared_ptr<UniqueFd> fd_; // shared with a call a stop left running
 };
 
 } // namespace
@@ -356,7 +401,7 @@ std::unique_ptr<Meter> openMeter(const std::string& resource, int timeoutMs, Sto
         return openSimulatedMeter(std::move(board));
     }
     if (resource.rfind("/dev/", 0) == 0) {
-        return std::make_unique<UsbtmcMeter>(resource, timeoutMs);
+        return std::make_unique<UsbtmcMeter>(resource, timeoutMs, stops);
     }
     const auto parts = partsOf(resource);
     if (parts.back() == "SOCKET") {

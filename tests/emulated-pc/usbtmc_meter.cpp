@@ -23,6 +23,9 @@ namespace {
 
 std::mutex lock;
 std::string pending; // the reply the next REQUEST_DEV_DEP_MSG_IN takes
+// After SILENT, a meter that has stopped answering: a request for a reply is
+// left unanswered, and /tmp/usbtmc-withheld says that one was.
+bool silent = false;
 std::string traceFile;
 
 // The code the chip holds, from the trace: the data lines word by word, the
@@ -60,13 +63,15 @@ int latchedCode() {
 
 void answerCommand(const std::string& command) {
     std::lock_guard<std::mutex> guard(lock);
-    if (command.rfind("READ?", 0) == 0) {
+    if (command.rfind("READ?", 0) == 0 && !silent) {
         const int code = latchedCode();
         char text[40];
         std::snprintf(text, sizeof text, "%+.8E\n", code < 0 ? 9.9e37 : 100.0 + 50.0 * code);
         pending = text;
     } else if (command.rfind("SYST:ERR?", 0) == 0) {
         pending = "+0,\"No error\"\n";
+    } else if (command.rfind("SILENT", 0) == 0) {
+        silent = true;
     } else if (command.rfind("*IDN?", 0) == 0) {
         pending = "Test,USB meter,0,1\n";
     }
@@ -119,6 +124,10 @@ void serveOut(int out, int in) {
             std::string reply;
             {
                 std::lock_guard<std::mutex> guard(lock);
+                if (silent && pending.empty()) {
+                    std::fclose(std::fopen("/tmp/usbtmc-withheld", "w"));
+                    continue;
+                }
                 reply = pending.substr(0, size);
                 pending.erase(0, reply.size());
             }
