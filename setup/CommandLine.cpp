@@ -4,6 +4,7 @@
 #include "port/MessageText.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 
@@ -164,11 +165,13 @@ std::optional<ListenAddress> readListenAddress(const std::string& text) {
 
 namespace {
 
-// A positive, finite decimal number, written whole.
+// A positive, finite decimal number, written whole (no sign, no spaces, no hex).
 std::optional<double> readPositive(const std::string& text) {
-    char* end = nullptr;
-    const double value = std::strtod(text.c_str(), &end);
-    if (text.empty() || end != text.c_str() + text.size() || !std::isfinite(value) || value <= 0) {
+    double value = 0;
+    const auto [end, error] =
+        std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::general);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() ||
+        !std::isfinite(value) || value <= 0) {
         return std::nullopt;
     }
     return value;
@@ -193,8 +196,17 @@ CommandLine readSweepOptions(CommandLine line, Program program, const Given& giv
         return misuse(program, "--meter is needed: sim, TCPIP::HOST::INSTR, "
                                "TCPIP::HOST::PORT::SOCKET or /dev/usbtmcN (or --from-csv=FILE)");
     }
-    if (!sweep.meter.empty() && !sweep.fromCsv.empty()) {
-        return misuse(program, "--from-csv reads a sweep already made: it takes no --meter");
+    if (!sweep.fromCsv.empty()) {
+        // A sweep already made: only what analyses it again applies.
+        for (const char* measuring :
+             {"meter", "port", "trace", "codes", "settle", "readings", "csv", "configure", "read",
+              "timeout", "repeat", "both-ways"}) {
+            if (!given(measuring).empty()) {
+                return misuse(program, std::string("--from-csv reads a sweep already made: it "
+                                                   "takes no --") +
+                                           measuring);
+            }
+        }
     }
     if (sweep.configure.empty() || sweep.read.empty()) {
         return misuse(program, "--configure and --read take a command");
@@ -237,7 +249,11 @@ CommandLine readSweepOptions(CommandLine line, Program program, const Given& giv
         }
         std::string value = given(name).front();
         if (const std::size_t colon = value.find(':'); tolerance && colon != std::string::npos) {
-            const auto percent = readPositive(value.substr(colon + 1));
+            std::string given = value.substr(colon + 1);
+            if (!given.empty() && given.back() == '%') {
+                given.pop_back();
+            }
+            const auto percent = readPositive(given);
             if (!percent || *percent >= 100) {
                 return false;
             }

@@ -114,12 +114,14 @@ void recompute(std::vector<Row>& rows, const EndPoints& ends) {
     for (Row& row : rows) {
         row.inl = (row.ohms - ends.ideal(row.code)) / ends.slope();
         row.dnl = NAN;
+        row.below = -1;
         byPass[{row.sweep, row.down, row.code}] = &row;
     }
     const Row* below = nullptr;
     for (const auto& [key, row] : byPass) {
         if (below && below->sweep == row->sweep && below->down == row->down) {
             row->dnl = dnlBetween(*below, *row, ends);
+            row->below = below->code;
         }
         below = row;
     }
@@ -146,6 +148,7 @@ Summary summarize(const std::vector<Row>& rows, const EndPoints& ends, int step,
         codes.insert(row.code);
         s.sweeps = std::max(s.sweeps, row.sweep);
         s.bothWays = s.bothWays || row.down != rows.front().down;
+        s.firstDown = rows.front().down;
         if (row.code == 0 && !s.zeroScaleOhms) {
             s.zeroScaleOhms = row.ohms;
         }
@@ -155,7 +158,7 @@ Summary summarize(const std::vector<Row>& rows, const EndPoints& ends, int step,
         keepLarger(s.worstInl, row.inl, row);
         if (!std::isnan(row.dnl)) {
             keepLarger(s.worstDnl, row.dnl, row);
-            const std::pair<int, int> turn{row.code - s.step, row.code};
+            const std::pair<int, int> turn{row.below, row.code};
             if (row.dnl < -1.0 &&
                 std::find(s.reversals.begin(), s.reversals.end(), turn) == s.reversals.end()) {
                 s.reversals.push_back(turn);
@@ -205,12 +208,12 @@ Summary summarize(const std::vector<Row>& rows, const EndPoints& ends, int step,
 
 std::string Summary::text() const {
     std::string t = "codes measured: " + std::to_string(codes);
-    if (step > 1) {
+    if (step > 1 && codes > 1) {
         t += " (every " + std::to_string(step) + " codes)";
     }
     if (sweeps > 1 || bothWays) {
         t += ", in " + std::to_string(sweeps) + " sweep" + (sweeps > 1 ? "s" : "") +
-             (bothWays ? ", each up then down" : "");
+             (bothWays ? (firstDown ? ", each down then up" : ", each up then down") : "");
     }
     t += "\n";
     t += "resistance at zero scale (code 0): " +
@@ -249,7 +252,8 @@ std::string Summary::text() const {
     if (repeatability) {
         t += "repeatability: " + format("%.3f", repeatability->lsb) +
              " LSB, the largest spread of one code across sweeps, at code " +
-             std::to_string(repeatability->code) + "\n";
+             std::to_string(repeatability->code) +
+             (bothWays ? (repeatability->down ? " (down)" : " (up)") : "") + "\n";
     }
     if (hysteresis) {
         t += "hysteresis: " + format("%.3f", hysteresis->lsb) +
@@ -263,15 +267,16 @@ std::string Summary::text() const {
     if (!verdicts.empty()) {
         const auto failed = std::count_if(verdicts.begin(), verdicts.end(),
                                           [](const Verdict& v) { return !v.met; });
-        t += failed == 0 ? "verdict: PASS, every limit met\n"
+        t += failed == 0 ? "verdict: PASS, every limit met"
                          : "verdict: FAIL, " + std::to_string(failed) + " of " +
-                               std::to_string(verdicts.size()) + " limits not met\n";
+                               std::to_string(verdicts.size()) + " limits not met";
+        t += incomplete ? ", on the codes measured before the run ended\n" : "\n";
     }
     t += "(end-point method: the line through the readings at codes " +
          std::to_string(ends.firstCode) + " and " + std::to_string(ends.lastCode) +
          ", taken before the sweep; the wiper and end-to-end resistances are that line at code " +
          (ends.falling() ? "128" : "0") + " and 128 LSB";
-    if (step > 1) {
+    if (step > 1 && codes > 1) {
         t += "; DNL over a step of " + std::to_string(step) + " codes is its mean per code";
     }
     t += ")\n";
@@ -288,12 +293,19 @@ std::optional<double> readingOf(const std::string& reply, std::string& why) {
         }
     };
     skipSpace();
-    // A unit the meter adds: letters, after the number (a space between or not).
+    // A unit the meter adds after the number, a space between or not: ohms
+    // alone, since any other (kilohms, volts) would be read wrong.
+    std::string unit;
     if (end != begin) {
         while (std::isalpha(static_cast<unsigned char>(*end))) {
-            ++end;
+            unit += static_cast<char>(std::toupper(static_cast<unsigned char>(*end++)));
         }
         skipSpace();
+    }
+    if (!unit.empty() && unit != "OHM" && unit != "OHMS") {
+        why = "answered '" + printable(reply.substr(0, 60)) + "', a reading in " + printable(unit) +
+              ", not in ohms";
+        return std::nullopt;
     }
     if (end == begin || *end != '\0' || std::isnan(value) || std::isinf(value)) {
         why = "answered '" + printable(reply.substr(0, 60)) + "', not a number";

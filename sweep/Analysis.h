@@ -34,6 +34,7 @@ struct Row {
     double spread = NAN; // their standard deviation, with more than one reading
     double inl = 0;      // LSB
     double dnl = NAN;    // LSB; none while the code below it in its pass is not measured
+    int below = -1;      // the code below it in its pass, its DNL taken from
     int sweep = 1;       // 1..N
     bool down = false;   // measured on the way down
 };
@@ -70,6 +71,8 @@ struct Summary {
     std::size_t codes = 0; // different codes measured
     int sweeps = 0;
     bool bothWays = false;
+    bool firstDown = false;              // the first pass went down
+    bool incomplete = false;             // the run ended before its last code
     std::optional<double> zeroScaleOhms; // measured at code 0, if it was
     std::optional<double> fullScaleOhms; // measured at code 127, if it was
     double wiperOhms = 0;                // the line where the wiper meets the meter's end

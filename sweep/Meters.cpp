@@ -124,6 +124,9 @@ private:
     // Waits until the socket is ready, the deadline passes or a stop comes.
     void waitFor(short events, const std::string& what, Clock::time_point deadline) {
         for (;;) {
+            if (stops_.wasTaken()) { // taken already: its descriptor no longer says so
+                throw MeterError("stopped");
+            }
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
             if (left.count() <= 0) {
                 throw MeterError(name_ + " took more than " + std::to_string(timeoutMs_) + " ms " +
@@ -207,11 +210,15 @@ public:
         }
         lid_ = *lid;
     }
+    // The link is let go of politely while the meter answers; after a failure
+    // or a stop, closing the connection ends it as well, and nothing is waited for.
     ~Vxi11Meter() override {
+        if (failed_) {
+            return;
+        }
         try {
             call(*core_, vxi11::client::destroyLink(++xid_, lid_), "destroy_link");
-        } catch (const MeterError&) {
-            // Closing the connection ends the link as well.
+        } catch (...) {
         }
     }
 
@@ -220,7 +227,7 @@ public:
             call(*core_, vxi11::client::write(++xid_, lid_, core_->timeoutMs(), command + "\n"),
                  "'" + printable(command) + "'");
         if (const auto error = results.word(); error != 0u) {
-            fail(error.value_or(0), "take '" + printable(command) + "'");
+            fail(error, "take '" + printable(command) + "'");
         }
     }
     std::string query(const std::string& command) override {
@@ -233,39 +240,49 @@ public:
             const auto reason = results.word();
             const auto data = results.opaque();
             if (error != 0u || !data) {
-                fail(error.value_or(0), "answer '" + printable(command) + "'");
+                fail(error, "answer '" + printable(command) + "'");
             }
             reply += *data;
-            if (*reason & vxi11::reasonEnd || reply.size() > vxi11::readLimit) {
+            if (*reason & vxi11::reasonEnd) {
                 return withoutNewLine(reply);
+            }
+            if (reply.size() > vxi11::readLimit) {
+                throw MeterError(name() + " answered more than 64 KiB to '" + printable(command) +
+                                 "'");
             }
         }
     }
 
 private:
-    [[noreturn]] void fail(std::uint32_t error, const std::string& what) {
+    [[noreturn]] void fail(std::optional<std::uint32_t> error, const std::string& what) {
+        if (!error) {
+            throw MeterError(name() + " gave a reply that could not be read, to " + what);
+        }
         throw MeterError(
             name() +
             (error == vxi11::ioTimeout ? " did not " + what + " in time" : " could not " + what) +
-            " (VXI-11 error " + std::to_string(error) + ")");
+            " (VXI-11 error " + std::to_string(*error) + ")");
     }
 
     // Sends a call and waits for its reply; replies to calls given up on
     // before are passed over.
     vxi11::client::Results call(MeterSocket& socket, const std::string& record,
                                 const std::string& what) {
+        failed_ = true; // until its reply is read
         socket.sendAll(record, what);
         const std::uint32_t xid = xid_;
         // A little longer than the meter's own timeout, so that its own
         // timeout error comes first when it has one.
         const auto deadline = socket.fresh() + std::chrono::milliseconds(250);
+        RecordReader& reader = core_ && &socket == &*core_ ? coreReader_ : portmapperReader_;
         for (;;) {
-            switch (reader_.next()) {
+            switch (reader.next()) {
             case RecordReader::Next::Record:
-                if (vxi11::client::replyTo(reader_.record()) != xid) {
+                if (vxi11::client::replyTo(reader.record()) != xid) {
                     continue;
                 }
-                if (auto results = vxi11::client::resultsOf(reader_.record(), xid)) {
+                if (auto results = vxi11::client::resultsOf(reader.record(), xid)) {
+                    failed_ = false;
                     return *results;
                 }
                 throw MeterError(name() + " refused the RPC call for " + what);
@@ -275,13 +292,15 @@ private:
                 throw MeterError(name() + " sent an RPC record past its bounds");
             }
             std::string bytes;
-            socket.receive(bytes, reader_.room(), what, deadline);
-            reader_.append(bytes.data(), bytes.size());
+            socket.receive(bytes, reader.room(), what, deadline);
+            reader.append(bytes.data(), bytes.size());
         }
     }
 
     std::optional<MeterSocket> core_;
-    RecordReader reader_{vxi11::readLimit + 1024, vxi11::fragmentLimit};
+    RecordReader coreReader_{vxi11::readLimit + 1024, vxi11::fragmentLimit};
+    RecordReader portmapperReader_{1024, vxi11::fragmentLimit};
+    bool failed_ = false; // a call went unanswered: the link's state is not known
     std::uint32_t xid_ = 0;
     long lid_ = 0;
 };

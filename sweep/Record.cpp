@@ -2,6 +2,8 @@
 
 #include "port/MessageText.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <sstream>
@@ -77,14 +79,15 @@ std::string headerLines(const RecordHeader& h) {
 
 std::string endPointsLine(const EndPoints& e) {
     char text[160];
-    std::snprintf(text, sizeof text, "# end points: code %d = %.9g ohms, code %d = %.9g ohms\n",
+    std::snprintf(text, sizeof text, "# end points: code %d = %.17g ohms, code %d = %.17g ohms\n",
                   e.firstCode, e.firstOhms, e.lastCode, e.lastOhms);
     return text;
 }
 
 std::string csvRow(const Row& row) {
     char text[200];
-    std::snprintf(text, sizeof text, "%d,%.6f,%s,%.4f,%s,%d,%s\n", row.code, row.ohms,
+    // Resistance as the sweep held it, so that the file read back gives the same figures.
+    std::snprintf(text, sizeof text, "%d,%.17g,%s,%.4f,%s,%d,%s\n", row.code, row.ohms,
                   optionalNumber(row.spread, "%.6g").c_str(), row.inl,
                   optionalNumber(row.dnl, "%.4f").c_str(), row.sweep, row.down ? "down" : "up");
     return text;
@@ -93,6 +96,7 @@ std::string csvRow(const Row& row) {
 std::optional<SavedSweep> readRecord(std::istream& in, std::string& why) {
     SavedSweep saved;
     bool ends = false;
+    bool stepGiven = false;
     std::vector<std::string> columns;
     int lineNumber = 0;
     for (std::string line; std::getline(in, line);) {
@@ -110,6 +114,7 @@ std::optional<SavedSweep> readRecord(std::istream& in, std::string& why) {
             if (std::sscanf(line.c_str(), "# codes: %d:%d:%d", &first, &last, &step) == 3 &&
                 step > 0) {
                 saved.step = step;
+                stepGiven = true;
             }
             EndPoints& e = saved.ends;
             ends =
@@ -130,31 +135,62 @@ std::optional<SavedSweep> readRecord(std::istream& in, std::string& why) {
             }
             return nullptr;
         };
+        const auto refuse = [&](const std::string& what) {
+            why = "line " + std::to_string(lineNumber) + " " + what + ": '" +
+                  printable(line.substr(0, 80)) + "'";
+        };
+        if (values.size() != columns.size()) {
+            refuse("has " + std::to_string(values.size()) + " fields where the columns name " +
+                   std::to_string(columns.size()));
+            return std::nullopt;
+        }
         Row row;
         const std::string* code = column("code");
         const std::string* ohms = column("ohms");
-        char* end = nullptr;
-        if (!code || !ohms || !readDecimal(*code, 127) ||
-            (row.ohms = std::strtod(ohms->c_str(), &end), end == ohms->c_str() || *end != '\0')) {
-            why = "line " + std::to_string(lineNumber) + " is not a row of code and ohms: '" +
-                  printable(line.substr(0, 80)) + "'";
+        const auto number = [](const std::string& text) -> std::optional<double> {
+            char* end = nullptr;
+            const double value = std::strtod(text.c_str(), &end);
+            return !text.empty() && end == text.c_str() + text.size() && std::isfinite(value)
+                       ? std::optional<double>(value)
+                       : std::nullopt;
+        };
+        const auto code127 = code ? readDecimal(*code, 127) : std::nullopt;
+        const auto resistance = ohms ? number(*ohms) : std::nullopt;
+        if (!code127 || !resistance) {
+            refuse("is not a row of a code (0 to 127) and a resistance");
             return std::nullopt;
         }
-        row.code = static_cast<int>(*readDecimal(*code, 127));
+        row.code = static_cast<int>(*code127);
+        row.ohms = *resistance;
         if (const std::string* spread = column("spread_ohms"); spread && !spread->empty()) {
-            row.spread = std::strtod(spread->c_str(), nullptr);
+            row.spread = number(*spread).value_or(NAN);
         }
         if (const std::string* sweep = column("sweep")) {
-            row.sweep = static_cast<int>(readDecimal(*sweep, 1000).value_or(1));
+            const auto n = readDecimal(*sweep, 1000);
+            if (!n || *n == 0) {
+                refuse("has no sweep number from 1 to 1000");
+                return std::nullopt;
+            }
+            row.sweep = static_cast<int>(*n);
         }
         if (const std::string* direction = column("direction")) {
+            if (*direction != "up" && *direction != "down") {
+                refuse("has a direction other than up or down");
+                return std::nullopt;
+            }
             row.down = *direction == "down";
         }
         saved.rows.push_back(row);
     }
-    if (!ends || saved.ends.firstCode == saved.ends.lastCode ||
-        saved.ends.firstOhms == saved.ends.lastOhms) {
+    const EndPoints& e = saved.ends;
+    if (!ends) {
         why = "it has no '# end points' line, as zovrel-sweep writes before its rows";
+        return std::nullopt;
+    }
+    if (e.firstCode < 0 || e.firstCode > 127 || e.lastCode < 0 || e.lastCode > 127 ||
+        e.firstCode == e.lastCode || !std::isfinite(e.firstOhms) || !std::isfinite(e.lastOhms) ||
+        e.firstOhms == e.lastOhms) {
+        why = "its end points are not two codes from 0 to 127 with two different resistances";
         return std::nullopt;
     }
     if (saved.rows.empty()) {
@@ -162,5 +198,15 @@ std::optional<SavedSweep> readRecord(std::istream& in, std::string& why) {
         return std::nullopt;
     }
     recompute(saved.rows, saved.ends);
+    if (!stepGiven) {
+        // Without the '# codes' line, the step is the one the rows were measured at.
+        int least = 128;
+        for (const Row& row : saved.rows) {
+            if (row.below >= 0) {
+                least = std::min(least, std::abs(row.code - row.below));
+            }
+        }
+        saved.step = least < 128 ? least : 1;
+    }
     return saved;
 }

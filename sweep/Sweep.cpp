@@ -19,6 +19,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -121,38 +122,48 @@ private:
     // is known at once, going down only once the next code is read, so a row
     // measured on the way down is kept back until then.
     void measurePass(const std::vector<int>& codes, int sweep, bool down) {
-        std::optional<Row> before;
+        std::optional<Row> held; // measured going down, waiting for the code below it
         try {
             for (const int code : codes) {
                 Row row = makeRow(code, measure(code), ends);
                 row.sweep = sweep;
                 row.down = down;
-                if (before && !down) {
-                    row.dnl = dnlBetween(*before, row, ends);
+                showProgress(row);
+                if (!down) {
+                    if (!rows.empty() && rows.back().sweep == sweep && !rows.back().down &&
+                        rows.back().code < code) {
+                        row.dnl = dnlBetween(rows.back(), row, ends);
+                        row.below = rows.back().code;
+                    }
                     keep(row);
-                } else if (before) {
-                    before->dnl = dnlBetween(row, *before, ends);
-                    keep(*before);
-                } else if (!down) {
-                    keep(row);
+                    continue;
                 }
-                before = row;
-                showProgress(sweep, down);
+                std::optional<Row> done = std::exchange(held, row);
+                if (done) {
+                    done->dnl = dnlBetween(row, *done, ends);
+                    done->below = row.code;
+                    keep(*done);
+                }
             }
         } catch (...) {
-            if (before && down) {
-                keep(*before); // measured whole: kept, its DNL not known
+            if (held) {
+                try {
+                    keep(*held); // measured whole: kept, its DNL not known
+                } catch (...) {
+                    // the failure being told already says the CSV could not be written
+                }
             }
             throw;
         }
-        if (before && down) {
-            keep(*before);
+        if (held) {
+            keep(*held);
         }
     }
 
+    // Into the CSV first: a row the file could not take is not counted either.
     void keep(const Row& row) {
-        rows.push_back(row);
         write(csvRow(row), row.code);
+        rows.push_back(row);
     }
 
     void write(const std::string& text, int code) {
@@ -204,17 +215,17 @@ private:
         return readings;
     }
 
-    void showProgress(int sweep, bool down) {
+    void showProgress(const Row& row) {
         ++done_;
         const double elapsed = std::chrono::duration<double>(Clock::now() - began_).count();
-        char text[200];
-        std::snprintf(
-            text, sizeof text, "%s%d of %d codes, code %d: %.2f ohms, about %.0f s left",
+        const std::string pass =
             options_.repeat > 1 || options_.bothWays
-                ? ("sweep " + std::to_string(sweep) + (down ? " down, " : " up, ")).c_str()
-                : "",
-            done_, total_, rows.empty() ? 0 : rows.back().code,
-            rows.empty() ? 0.0 : rows.back().ohms, elapsed / done_ * (total_ - done_));
+                ? "sweep " + std::to_string(row.sweep) + (row.down ? " down, " : " up, ")
+                : std::string();
+        char text[200];
+        std::snprintf(text, sizeof text, "%s%d of %d codes, code %d: %.2f ohms, about %.0f s left",
+                      pass.c_str(), done_, total_, row.code, row.ohms,
+                      elapsed / done_ * (total_ - done_));
         progress_.show(text);
     }
 
@@ -232,7 +243,8 @@ private:
 // 3 when the chip was measured but is outside a limit.
 int report(const std::vector<Row>& rows, const EndPoints& ends, const SweepOptions& options,
            int step, const Plotter& plot, int status) {
-    const Summary summary = summarize(rows, ends, step, options.limits);
+    Summary summary = summarize(rows, ends, step, options.limits);
+    summary.incomplete = status != 0;
     writeWhole(STDOUT_FILENO, summary.text());
     if (!options.plot.empty() && !rows.empty()) {
         if (const auto failure = plot(rows, summary, options.plot)) {
@@ -323,8 +335,10 @@ int runSweep(int argc, char** argv, const Plotter& plot) {
     try {
         meter = openMeter(options.meter, options.timeoutMs, stops, stack.board);
     } catch (const MeterError& e) {
-        say(e.what());
-        status = 1;
+        status = stops.wasTaken() ? stopStatus(stops.taken()) : 1;
+        if (!stops.wasTaken()) {
+            say(e.what());
+        }
     }
     std::optional<Sweeper> sweeper;
     if (meter) {
@@ -344,8 +358,10 @@ int runSweep(int argc, char** argv, const Plotter& plot) {
             status = ended.status;
         } catch (const MeterError& e) {
             progress.clear();
-            say(e.what());
-            status = 1;
+            status = stops.wasTaken() ? stopStatus(stops.taken()) : 1;
+            if (!stops.wasTaken()) {
+                say(e.what());
+            }
         }
     }
     if (sweeper && sweeper->endsRead) {

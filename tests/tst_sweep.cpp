@@ -150,8 +150,8 @@ private slots:
             << QStringList{"--end-to-end=7000"}
             << "limit end-to-end resistance 7000.00 ohms +/- 20%: 6324.41 ohms: PASS|"
                "verdict: PASS, every limit met";
-        QTest::newRow("a tighter tolerance")
-            << QStringList{"--end-to-end=7000:5"}
+        QTest::newRow("a tighter tolerance, with its sign")
+            << QStringList{"--end-to-end=7000:5%"}
             << "limit end-to-end resistance 7000.00 ohms +/- 5%: 6324.41 ohms: FAIL|"
                "verdict: FAIL, 1 of 1 limits not met";
     }
@@ -247,6 +247,17 @@ private slots:
             << QStringList{"--meter=sim", "--codes=0:127:0"} << "--codes takes";
         QTest::newRow("no readings")
             << QStringList{"--meter=sim", "--readings=0"} << "--readings takes";
+        QTest::newRow("no repeat") << QStringList{"--meter=sim", "--repeat=0"} << "--repeat takes";
+        QTest::newRow("a limit in hex")
+            << QStringList{"--meter=sim", "--max-inl=0x1"} << "--max-inl takes";
+        QTest::newRow("no limit") << QStringList{"--meter=sim", "--max-dnl=nan"}
+                                  << "--max-dnl takes";
+        QTest::newRow("a tolerance of 100%")
+            << QStringList{"--meter=sim", "--end-to-end=1000:100%"} << "--end-to-end takes";
+        QTest::newRow("a record with a meter")
+            << QStringList{"--from-csv=a.csv", "--meter=sim"} << "--from-csv reads a sweep already";
+        QTest::newRow("a record with codes")
+            << QStringList{"--from-csv=a.csv", "--codes=0:5"} << "takes no --codes";
         QTest::newRow("a plot of no known kind")
             << QStringList{"--meter=sim", "--plot=a.txt"} << "--plot names";
     }

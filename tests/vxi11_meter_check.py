@@ -64,10 +64,10 @@ class TestMeter:
             size = struct.unpack(">I", args[16:20])[0]
             self.command = args[20:20 + size].decode().strip()
             return struct.pack(">2I", 0, size)
+        if self.silent and self.code() == 5:  # gone silent: no call answered, destroy_link neither
+            self.went_silent.set()
+            return None
         if proc == 12:  # device_read
-            if self.command == "READ?" and self.silent and self.code() == 5:
-                self.went_silent.set()
-                return None
             reply = {"*IDN?": "Test,VXI-11 meter,0,1", "SYST:ERR?": '+0,"No error"'}.get(
                 self.command, f"{100.0 + 50.0 * (self.code() or 0):+.8E}").encode() + b"\n"
             return struct.pack(">3I", 0, 4, len(reply)) + reply + bytes(-len(reply) % 4)
@@ -101,7 +101,7 @@ check("its summary", "1 LSB: 50.00 ohms" in said and "*IDN?: Test,VXI-11 meter,0
     os.path.join(work, "answering.csv")).read(), True)
 status, took, err, table, _ = run("timeout", ["--timeout=1500"], silent=True)
 check("a silent meter: status and message", (status, "took more than 1500 ms to answer 'READ?'" in err), (1, True))
-check("ended by --timeout, not later", took < 1500 / 1000 + 3, True)
+check("ended by --timeout, not later", took < 1.5 + 1, True)
 check("the rows before it kept", len(table), 6)
 status, stopped, err, table, _ = run("stop", ["--timeout=60000"], silent=True, stop=signal.SIGINT)
 check("a stop while the meter is silent: ended by it", (status, err), (-signal.SIGINT, ""))

@@ -14,14 +14,7 @@ constexpr std::uint32_t getPortProcedure = 3;
 constexpr std::uint32_t tcp = 6;
 
 void put(std::string& out, std::uint32_t value) {
-    const char bytes[4] = {char(value >> 24), char(value >> 16), char(value >> 8), char(value)};
-    out.append(bytes, 4);
-}
-
-void putOpaque(std::string& out, std::string_view data) {
-    put(out, static_cast<std::uint32_t>(data.size()));
-    out.append(data);
-    out.append((4 - data.size() % 4) % 4, '\0');
+    rpc::appendWord(out, value);
 }
 
 // A call with no credentials, as one record.
@@ -57,7 +50,7 @@ std::string createLink(std::uint32_t xid, const std::string& device) {
     put(arguments, 0); // clientId
     put(arguments, 0); // lockDevice: no
     put(arguments, 0); // lock_timeout
-    putOpaque(arguments, device);
+    rpc::appendOpaque(arguments, device);
     return core(xid, vxi11::createLink, arguments);
 }
 
@@ -67,7 +60,7 @@ std::string write(std::uint32_t xid, long lid, unsigned long ioTimeoutMs, std::s
     put(arguments, static_cast<std::uint32_t>(ioTimeoutMs));
     put(arguments, 0); // lock_timeout
     put(arguments, static_cast<std::uint32_t>(endFlag));
-    putOpaque(arguments, data);
+    rpc::appendOpaque(arguments, data);
     return core(xid, deviceWrite, arguments);
 }
 
@@ -86,27 +79,6 @@ std::string destroyLink(std::uint32_t xid, long lid) {
     std::string arguments;
     put(arguments, static_cast<std::uint32_t>(lid));
     return core(xid, vxi11::destroyLink, arguments);
-}
-
-std::optional<std::uint32_t> Results::word() {
-    if (data_.size() - at_ < 4) {
-        return std::nullopt;
-    }
-    const auto* b = reinterpret_cast<const unsigned char*>(data_.data() + at_);
-    at_ += 4;
-    return (std::uint32_t(b[0]) << 24) | (std::uint32_t(b[1]) << 16) | (std::uint32_t(b[2]) << 8) |
-           b[3];
-}
-
-std::optional<std::string_view> Results::opaque() {
-    const auto size = word();
-    if (!size || data_.size() - at_ < *size) {
-        return std::nullopt;
-    }
-    const std::string_view bytes = data_.substr(at_, *size);
-    at_ += (static_cast<std::size_t>(*size) + 3) & ~std::size_t(3);
-    at_ = std::min(at_, data_.size());
-    return bytes;
 }
 
 std::optional<std::uint32_t> replyTo(std::string_view record) {

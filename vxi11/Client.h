@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "vxi11/RpcMessage.h"
+
 // The calls a VXI-11 controller makes, each a whole RPC record to send, and
 // what their replies say: the portmapper's GETPORT, then create_link,
 // device_write, device_read and destroy_link on the core channel.
@@ -18,21 +20,11 @@ std::string write(std::uint32_t xid, long lid, unsigned long ioTimeoutMs, std::s
 std::string read(std::uint32_t xid, long lid, unsigned long ioTimeoutMs);
 std::string destroyLink(std::uint32_t xid, long lid);
 
-// A reply's results, XDR words first; nothing when the record is not an
-// accepted, successful reply to xid.
-struct Results {
-    explicit Results(std::string_view data) : data_(data) {}
-    // The next word; nothing once the results run out.
-    std::optional<std::uint32_t> word();
-    // The next variable-length opaque.
-    std::optional<std::string_view> opaque();
-
-private:
-    std::string_view data_;
-    std::size_t at_ = 0;
-};
+// A reply's results, read field by field.
+using Results = rpc::Words;
 // The xid the record replies to, if it is a reply at all.
 std::optional<std::uint32_t> replyTo(std::string_view record);
+// Its results; nothing when it is not an accepted, successful reply to xid.
 std::optional<Results> resultsOf(std::string_view record, std::uint32_t xid);
 
 } // namespace vxi11::client

@@ -11,6 +11,24 @@
 // of one fragment.
 namespace rpc {
 
+// XDR's big-endian words, as calls and replies are made of.
+void appendWord(std::string& out, std::uint32_t value);
+void appendOpaque(std::string& out, std::string_view data); // its length, then padded bytes
+
+// Reads XDR fields in order; a read past the end fails, and every one after it.
+class Words {
+public:
+    explicit Words(std::string_view data) : data_(data) {}
+    std::optional<std::uint32_t> word();
+    // A variable-length opaque of at most limit bytes.
+    std::optional<std::string_view> opaque(std::size_t limit = SIZE_MAX);
+    std::size_t at() const { return at_; }
+
+private:
+    std::string_view data_;
+    std::size_t at_ = 0;
+};
+
 inline constexpr std::uint32_t version = 2;
 inline constexpr std::size_t credentialsLimit = 400; // the most an authenticator holds
 
