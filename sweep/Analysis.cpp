@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -283,38 +284,69 @@ std::string Summary::text() const {
     return t;
 }
 
+bool EndPoints::moves() const {
+    const double size = std::max(std::abs(firstOhms), std::abs(lastOhms));
+    return std::isfinite(slope()) && std::abs(lastOhms - firstOhms) > size * 1e-6 && lsb() >= 1e-6;
+}
+
+std::optional<double> readNumber(std::string_view text, std::string_view& rest) {
+    // from_chars takes no sign before the number and no hex in this form.
+    const bool plus = !text.empty() && text.front() == '+';
+    const std::string_view number = plus ? text.substr(1) : text;
+    double value = 0;
+    const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value,
+                                              std::chars_format::general);
+    if (error != std::errc() || (plus && number.front() == '-') || !std::isfinite(value) ||
+        (end < number.data() + number.size() && (*end == 'x' || *end == 'X'))) {
+        return std::nullopt;
+    }
+    rest = number.substr(static_cast<std::size_t>(end - number.data()));
+    return value;
+}
+
 std::optional<double> readingOf(const std::string& reply, std::string& why) {
-    const char* begin = reply.c_str();
-    char* end = nullptr;
-    const double value = std::strtod(begin, &end);
+    std::string_view rest = reply;
+    while (!rest.empty() && (rest.front() == ' ' || rest.front() == '\t')) {
+        rest.remove_prefix(1);
+    }
+    const auto value = readNumber(rest, rest);
     const auto skipSpace = [&] {
-        while (end && (*end == ' ' || *end == '\t' || *end == '\r')) {
-            ++end;
+        while (!rest.empty() &&
+               (rest.front() == ' ' || rest.front() == '\t' || rest.front() == '\r')) {
+            rest.remove_prefix(1);
         }
     };
     skipSpace();
     // A unit the meter adds after the number, a space between or not: ohms
     // alone, since any other (kilohms, volts) would be read wrong.
     std::string unit;
-    if (end != begin) {
-        while (std::isalpha(static_cast<unsigned char>(*end))) {
-            unit += static_cast<char>(std::toupper(static_cast<unsigned char>(*end++)));
-        }
-        skipSpace();
+    while (value && !rest.empty() && std::isalpha(static_cast<unsigned char>(rest.front()))) {
+        unit += static_cast<char>(std::toupper(static_cast<unsigned char>(rest.front())));
+        rest.remove_prefix(1);
+    }
+    skipSpace();
+    if (!value || !rest.empty()) {
+        why = "answered '" + printable(reply.substr(0, 60)) + "', not a number";
+        return std::nullopt;
     }
     if (!unit.empty() && unit != "OHM" && unit != "OHMS") {
         why = "answered '" + printable(reply.substr(0, 60)) + "', a reading in " + printable(unit) +
               ", not in ohms";
         return std::nullopt;
     }
-    if (end == begin || *end != '\0' || std::isnan(value) || std::isinf(value)) {
-        why = "answered '" + printable(reply.substr(0, 60)) + "', not a number";
-        return std::nullopt;
-    }
-    if (std::abs(value) >= overload) {
+    if (std::abs(*value) >= overload) {
         why = "is overloaded (" + printable(reply.substr(0, 30)) +
               "): the resistance is beyond its range, or nothing is connected";
         return std::nullopt;
     }
     return value;
+}
+
+bool noError(const std::string& reply) {
+    std::string_view rest = reply;
+    const bool plus = !rest.empty() && rest.front() == '+';
+    rest.remove_prefix(plus ? 1 : 0);
+    long number = -1;
+    const auto [end, error] = std::from_chars(rest.data(), rest.data() + rest.size(), number);
+    return error == std::errc() && number == 0 && (end == rest.data() + rest.size() || *end == ',');
 }

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // What a sweep makes of its readings, by the end-point method: the straight
@@ -25,6 +26,9 @@ struct EndPoints {
     double lsb() const { return std::abs(slope()); }
     bool falling() const { return slope() < 0; }
     double ideal(int code) const { return firstOhms + slope() * (code - firstCode); }
+    // The two readings differ enough to draw a line through: by a millionth
+    // of their size and a micro-ohm a code at least.
+    bool moves() const;
 };
 
 // One code's readings in one pass of the sweep.
@@ -93,6 +97,13 @@ struct Summary {
 Summary summarize(const std::vector<Row>& rows, const EndPoints& ends, int step,
                   const SweepLimits& limits = {});
 
+// A decimal number as SCPI and our CSV write it ("+1.0E+04", "512.5"), with
+// what follows it; nothing for hex, NaN, infinity or no number at all.
+std::optional<double> readNumber(std::string_view text, std::string_view& rest);
+
 // A meter's reply as a reading in ohms; nothing, with why, when it is not
 // one. A unit after the number ("1234.5 OHM") is taken.
 std::optional<double> readingOf(const std::string& reply, std::string& why);
+
+// Whether a SYST:ERR? reply says the queue is empty: its number is 0.
+bool noError(const std::string& reply);

@@ -107,6 +107,15 @@ public:
             bytes.remove_prefix(n > 0 ? static_cast<std::size_t>(n) : 0);
         }
     }
+    // Drops what has arrived and not been asked for.
+    void drain() {
+        char buffer[4096];
+        for (int pieces = 0; pieces < 64; ++pieces) {
+            if (::recv(fd_.get(), buffer, sizeof buffer, MSG_DONTWAIT) <= 0) {
+                return;
+            }
+        }
+    }
     // Appends what arrives next, at most room bytes.
     void receive(std::string& into, std::size_t room, const std::string& what,
                  Clock::time_point deadline) {
@@ -161,6 +170,10 @@ public:
         socket_.sendAll(command + "\n", "'" + printable(command) + "'");
     }
     std::string query(const std::string& command) override {
+        // Lines the meter sent unasked (a reply to a command that has none)
+        // would be taken for this one's reply.
+        held_.clear();
+        socket_.drain();
         send(command);
         const auto deadline = socket_.fresh();
         for (;;) {

@@ -6,9 +6,31 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <set>
 #include <sstream>
+#include <tuple>
 
 namespace {
+
+// A CSV line is short, and a sweep writes at most 1000 sweeps both ways of
+// 128 codes: past either, the file is not one of ours (or is endless).
+constexpr std::size_t longestLine = 4096;
+constexpr std::size_t mostRows = 1000 * 2 * 128;
+
+// The next line, read no further than one character past longestLine.
+bool readLine(std::istream& in, std::string& line) {
+    line.clear();
+    for (int c; (c = in.get()) != std::char_traits<char>::eof();) {
+        if (c == '\n') {
+            return true;
+        }
+        line += static_cast<char>(c);
+        if (line.size() > longestLine) {
+            return true;
+        }
+    }
+    return !line.empty();
+}
 
 // The local date and time, as ISO 8601 writes it: 2026-12-08T23:10:00+01:00.
 std::string isoNow() {
@@ -99,8 +121,17 @@ std::optional<SavedSweep> readRecord(std::istream& in, std::string& why) {
     bool stepGiven = false;
     std::vector<std::string> columns;
     int lineNumber = 0;
-    for (std::string line; std::getline(in, line);) {
+    std::set<std::tuple<int, bool, int>> seen;
+    for (std::string line; readLine(in, line);) {
         ++lineNumber;
+        if (line.size() > longestLine || saved.rows.size() >= mostRows) {
+            why = line.size() > longestLine
+                      ? "line " + std::to_string(lineNumber) + " is longer than " +
+                            std::to_string(longestLine) + " characters"
+                      : "it holds more rows than " + std::to_string(mostRows) +
+                            ", the most a sweep writes";
+            return std::nullopt;
+        }
         if (!line.empty() && line.back() == '\r') {
             line.pop_back();
         }
@@ -112,7 +143,7 @@ std::optional<SavedSweep> readRecord(std::istream& in, std::string& why) {
             int last = 0;
             int step = 0;
             if (std::sscanf(line.c_str(), "# codes: %d:%d:%d", &first, &last, &step) == 3 &&
-                step > 0) {
+                step > 0 && step <= 127) {
                 saved.step = step;
                 stepGiven = true;
             }
@@ -148,11 +179,9 @@ std::optional<SavedSweep> readRecord(std::istream& in, std::string& why) {
         const std::string* code = column("code");
         const std::string* ohms = column("ohms");
         const auto number = [](const std::string& text) -> std::optional<double> {
-            char* end = nullptr;
-            const double value = std::strtod(text.c_str(), &end);
-            return !text.empty() && end == text.c_str() + text.size() && std::isfinite(value)
-                       ? std::optional<double>(value)
-                       : std::nullopt;
+            std::string_view rest;
+            const auto value = readNumber(text, rest);
+            return rest.empty() ? value : std::nullopt;
         };
         const auto code127 = code ? readDecimal(*code, 127) : std::nullopt;
         const auto resistance = ohms ? number(*ohms) : std::nullopt;
@@ -163,7 +192,12 @@ std::optional<SavedSweep> readRecord(std::istream& in, std::string& why) {
         row.code = static_cast<int>(*code127);
         row.ohms = *resistance;
         if (const std::string* spread = column("spread_ohms"); spread && !spread->empty()) {
-            row.spread = number(*spread).value_or(NAN);
+            const auto value = number(*spread);
+            if (!value || *value < 0) {
+                refuse("has a spread that is not a resistance");
+                return std::nullopt;
+            }
+            row.spread = *value;
         }
         if (const std::string* sweep = column("sweep")) {
             const auto n = readDecimal(*sweep, 1000);
@@ -180,6 +214,10 @@ std::optional<SavedSweep> readRecord(std::istream& in, std::string& why) {
             }
             row.down = *direction == "down";
         }
+        if (!seen.insert({row.sweep, row.down, row.code}).second) {
+            refuse("measures again a code its sweep and way measured already");
+            return std::nullopt;
+        }
         saved.rows.push_back(row);
     }
     const EndPoints& e = saved.ends;
@@ -189,8 +227,8 @@ std::optional<SavedSweep> readRecord(std::istream& in, std::string& why) {
     }
     if (e.firstCode < 0 || e.firstCode > 127 || e.lastCode < 0 || e.lastCode > 127 ||
         e.firstCode == e.lastCode || !std::isfinite(e.firstOhms) || !std::isfinite(e.lastOhms) ||
-        e.firstOhms == e.lastOhms) {
-        why = "its end points are not two codes from 0 to 127 with two different resistances";
+        !e.moves()) {
+        why = "its end points are not two codes from 0 to 127 whose resistances differ";
         return std::nullopt;
     }
     if (saved.rows.empty()) {

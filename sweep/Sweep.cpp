@@ -88,7 +88,7 @@ public:
         ends.lastOhms = mean(measure(options_.last));
         progress_.show("reading the end points: code " + std::to_string(options_.first));
         ends.firstOhms = mean(measure(options_.first));
-        if (ends.lastOhms == ends.firstOhms) {
+        if (!ends.moves()) {
             throw Ended{1, meter_.name() + " read " + std::to_string(ends.firstOhms) +
                                " ohms at both codes " + std::to_string(options_.first) + " and " +
                                std::to_string(options_.last) +
@@ -111,7 +111,7 @@ public:
         }
         progress_.clear();
         const std::string errors = meter_.query("SYST:ERR?");
-        if (errors.empty() || (errors[0] != '0' && errors.rfind("+0", 0) != 0)) {
+        if (!noError(errors)) {
             throw Ended{1, meter_.name() + " reported an error after the sweep: " +
                                printable(errors.substr(0, 200))};
         }

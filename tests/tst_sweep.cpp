@@ -6,6 +6,7 @@
 #include <QTest>
 
 #include <cmath>
+#include <fstream>
 #include <sstream>
 
 // What the sweep makes of readings, and what it takes on its command line.
@@ -199,8 +200,17 @@ private slots:
         const auto saved = readRecord(in, why);
         QVERIFY2(saved, why.c_str());
         QCOMPARE(summarize(saved->rows, saved->ends, 3).text(), summarize(rows, ends, 3).text());
-        std::istringstream cut("code,ohms\n1,5\n");
-        QVERIFY(!readRecord(cut, why) && why.find("end points") != std::string::npos);
+        // What is not a record of ours is refused, and an endless file quickly.
+        for (const auto& [bad, said] :
+             {std::pair{std::string("code,ohms\n1,5\n"), "end points"},
+              std::pair{text + csvRow(rows.front()), "measures again"},
+              std::pair{text + "5,0x10,,0,,1,up\n", "not a row"},
+              std::pair{endPointsLine({0, 127, 100, 100.00001}) + columnsLine, "differ"}}) {
+            std::istringstream in(bad);
+            QVERIFY2(!readRecord(in, why) && why.find(said) != std::string::npos, why.c_str());
+        }
+        std::ifstream endless("/dev/zero");
+        QVERIFY(!readRecord(endless, why) && why.find("longer than") != std::string::npos);
     }
 
     void readings_data() {
@@ -217,6 +227,8 @@ private slots:
         QTest::newRow("words after a unit") << "5 OHM OK" << double(NAN) << "not a number";
         QTest::newRow("nothing") << "" << double(NAN) << "not a number";
         QTest::newRow("not a number") << "nan" << double(NAN) << "not a number";
+        QTest::newRow("hex") << "0x64" << double(NAN) << "not a number";
+        QTest::newRow("kilohms") << "1.5 KOHM" << double(NAN) << "not in ohms";
     }
     void readings() {
         QFETCH(QString, reply);
@@ -229,6 +241,16 @@ private slots:
             QCOMPARE(*value, ohms);
         }
         QVERIFY(QString::fromStdString(said).contains(why));
+    }
+
+    // The error queue is empty only when its number is 0.
+    void errorQueue() {
+        for (const auto& [reply, empty] :
+             {std::pair{"+0,\"No error\"", true}, std::pair{"0", true},
+              std::pair{"+01,\"oops\"", false}, std::pair{"0junk", false},
+              std::pair{"-222,\"Data out of range\"", false}, std::pair{"", false}}) {
+            QVERIFY2(noError(reply) == empty, reply);
+        }
     }
 
     void commandLines_data() {
