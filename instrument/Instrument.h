@@ -22,6 +22,7 @@ public:
         std::function<std::optional<std::string>(int code)> send; // the failure text, if any
         std::optional<int> lastCode;                              // nothing while not known
         std::string identity;                                     // *IDN?'s answer
+        std::deque<int> recentCodes; // the codes of the last frames sent whole, newest last
     };
 
     static constexpr std::size_t queueLimit = 16;

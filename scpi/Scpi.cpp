@@ -3,6 +3,7 @@
 #include "model/Module1.h"
 #include "port/FrameWriter.h"
 #include "scpi/Advertiser.h"
+#include "scpi/HttpDoor.h"
 #include "scpi/RawDoor.h"
 #include "scpi/Server.h"
 #include "scpi/Sockets.h"
@@ -105,6 +106,10 @@ int runScpi(int argc, char** argv, std::shared_ptr<PortOutput> replacement) {
             return std::nullopt;
         }
         board.lastCode = code;
+        board.recentCodes.push_back(code);
+        if (board.recentCodes.size() > 16) {
+            board.recentCodes.pop_front();
+        }
         return std::nullopt;
     };
     int status = 1; // when it cannot listen
@@ -116,6 +121,16 @@ int runScpi(int argc, char** argv, std::shared_ptr<PortOutput> replacement) {
         const bool vxi11Served = vxi11->open(line.options.listenAddress);
         if (vxi11Served) {
             server.addDoor(std::move(vxi11));
+        }
+        if (line.options.httpPort != 0) {
+            auto page =
+                std::make_unique<HttpDoor>(board,
+                                           identityOf(board, line.options.listenAddress.host,
+                                                      rawPort, vxi11Served, line.options.httpPort),
+                                           say);
+            if (page->open(line.options.listenAddress, line.options.httpPort)) {
+                server.addDoor(std::move(page));
+            }
         }
         // Found by mDNS only where it can be reached from elsewhere.
         Advertiser advertiser(say);

@@ -346,6 +346,10 @@ CommandLine readCommandLine(const std::vector<std::string>& arguments, Program p
                            "address",
                            "Serve SCPI on <address>, ADDRESS:PORT (an IPv6 address in brackets); "
                            "the default, 127.0.0.1:5025, is this machine only."});
+        options.push_back({{"http-port"},
+                           "port",
+                           "Serve the instrument's web page on <port> of the listen address's "
+                           "host (0, the default: no page)."});
     } else if (program == Program::Sweep) {
         const std::vector<Option> sweepOptions = {
             {{"meter"},
@@ -452,8 +456,9 @@ CommandLine readCommandLine(const std::vector<std::string>& arguments, Program p
         line.text = programName(program) + " " ZOVREL_VERSION "\n";
         return line;
     }
-    for (const char* once : {"port", "trace", "interval", "listen", "meter", "codes", "settle",
-                             "readings", "csv", "plot", "configure", "read", "timeout"}) {
+    for (const char* once :
+         {"port", "trace", "interval", "listen", "http-port", "http-password-file", "meter",
+          "codes", "settle", "readings", "csv", "plot", "configure", "read", "timeout"}) {
         if (given(once).size() > 1) {
             return misuse(program, std::string("--") + once + " given more than once");
         }
@@ -498,6 +503,14 @@ CommandLine readCommandLine(const std::vector<std::string>& arguments, Program p
                                        line.options.listen + "'");
         }
         line.options.listenAddress = *address;
+        if (!given("http-port").empty()) {
+            const auto port = readDecimal(given("http-port").front(), 65535);
+            if (!port) {
+                return misuse(program, "--http-port takes a TCP port from 0 to 65535, not '" +
+                                           given("http-port").front() + "'");
+            }
+            line.options.httpPort = static_cast<int>(*port);
+        }
         return line;
     }
     if (program == Program::Sweep) {

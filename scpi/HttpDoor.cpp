@@ -1,0 +1,276 @@
+#include "scpi/HttpDoor.h"
+
+#include "port/MessageText.h"
+
+#include <ifaddrs.h>
+#include <microhttpd.h>
+#include <netdb.h>
+#include <sys/random.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+// What a request holds while its body arrives.
+struct Request {
+    std::string body;
+    bool tooLong = false;
+};
+
+std::string lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+// "host:port" or "[v6]:port" without its port.
+std::string withoutPort(const std::string& host) {
+    if (!host.empty() && host.front() == '[') {
+        const std::size_t close = host.find(']');
+        return close == std::string::npos ? host : host.substr(1, close - 1);
+    }
+    const std::size_t colon = host.rfind(':');
+    return colon == std::string::npos || host.find(':') != colon ? host : host.substr(0, colon);
+}
+
+std::string formField(const std::string& body, const std::string& name) {
+    std::size_t at = 0;
+    while (at <= body.size()) {
+        const std::size_t end = std::min(body.find('&', at), body.size());
+        const std::string pair = body.substr(at, end - at);
+        if (pair.rfind(name + "=", 0) == 0) {
+            return pair.substr(name.size() + 1);
+        }
+        at = end + 1;
+    }
+    return {};
+}
+
+bool sameText(const std::string& a, const std::string& b) {
+    unsigned char differ = a.size() != b.size();
+    for (std::size_t i = 0; i < std::min(a.size(), b.size()); ++i) {
+        differ |= static_cast<unsigned char>(a[i] ^ b[i]);
+    }
+    return differ == 0;
+}
+
+MHD_Result handle(void* cls, MHD_Connection* connection, const char* url, const char* method,
+                  const char*, const char* upload, std::size_t* uploadSize, void** state) {
+    auto* door = static_cast<HttpDoor*>(cls);
+    auto* request = static_cast<Request*>(*state);
+    if (!request) {
+        *state = request = new Request;
+        if (std::strcmp(method, "POST") == 0) {
+            return MHD_YES; // the body comes next
+        }
+    }
+    if (*uploadSize > 0) {
+        const std::size_t room =
+            HttpDoor::bodyLimit - std::min(HttpDoor::bodyLimit, request->body.size());
+        request->tooLong = request->tooLong || *uploadSize > room;
+        request->body.append(upload, std::min(*uploadSize, room));
+        *uploadSize = 0;
+        return MHD_YES;
+    }
+    const auto header = [connection](const char* name) {
+        const char* value = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, name);
+        return std::string(value ? value : "");
+    };
+    HttpDoor::Reply reply =
+        request->tooLong
+            ? HttpDoor::Reply{413, "text/plain; charset=utf-8", "The request is too long.\n", {}}
+            : door->answer(method, url, header, request->body);
+    MHD_Response* response = MHD_create_response_from_buffer(reply.body.size(), reply.body.data(),
+                                                             MHD_RESPMEM_MUST_COPY);
+    if (!response) {
+        return MHD_NO;
+    }
+    MHD_add_response_header(response, "Content-Type", reply.type.c_str());
+    MHD_add_response_header(response, "Content-Security-Policy",
+                            "default-src 'none'; script-src 'self'; connect-src 'self'; "
+                            "style-src 'self'; img-src 'self'; form-action 'self'; "
+                            "base-uri 'none'; frame-ancestors 'none'");
+    MHD_add_response_header(response, "X-Frame-Options", "DENY");
+    MHD_add_response_header(response, "X-Content-Type-Options", "nosniff");
+    MHD_add_response_header(response, "Referrer-Policy", "same-origin");
+    MHD_add_response_header(response, "Cache-Control", "no-store");
+    if (!reply.allow.empty()) {
+        MHD_add_response_header(response, "Allow", reply.allow.c_str());
+    }
+    const MHD_Result queued = MHD_queue_response(connection, reply.status, response);
+    MHD_destroy_response(response);
+    return queued;
+}
+
+void completed(void*, MHD_Connection*, void** state, MHD_RequestTerminationCode) {
+    delete static_cast<Request*>(*state);
+    *state = nullptr;
+}
+
+} // namespace
+
+HttpDoor::HttpDoor(Instrument::Board& board, Identity identity,
+                   std::function<void(std::string)> say)
+    : board_(board), identity_(std::move(identity)), say_(std::move(say)) {
+    unsigned char random[16] = {};
+    [[maybe_unused]] const ssize_t got = ::getrandom(random, sizeof random, 0);
+    for (const unsigned char byte : random) {
+        static const char digits[] = "0123456789abcdef";
+        token_ += digits[byte >> 4];
+        token_ += digits[byte & 15];
+    }
+}
+
+HttpDoor::~HttpDoor() {
+    if (daemon_) {
+        MHD_stop_daemon(daemon_);
+    }
+}
+
+bool HttpDoor::open(const ListenAddress& address, int port) {
+    addrinfo hints{};
+    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV | AI_PASSIVE;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    const std::string service = std::to_string(port);
+    if (getaddrinfo(address.host.c_str(), service.c_str(), &hints, &found) != 0) {
+        say_("the web page is not served: '" + printable(address.host) + "' is no address");
+        return false;
+    }
+    std::unique_ptr<addrinfo, void (*)(addrinfo*)> info(found, freeaddrinfo);
+    unsigned flags = MHD_USE_EPOLL | MHD_USE_ERROR_LOG;
+    if (found->ai_family == AF_INET6) {
+        flags |= MHD_USE_IPv6;
+    }
+    daemon_ = MHD_start_daemon(
+        flags, static_cast<std::uint16_t>(port), nullptr, nullptr, &handle, this,
+        MHD_OPTION_SOCK_ADDR, found->ai_addr, MHD_OPTION_CONNECTION_LIMIT, connectionLimit,
+        MHD_OPTION_PER_IP_CONNECTION_LIMIT, connectionsPerAddress, MHD_OPTION_CONNECTION_TIMEOUT,
+        idleSeconds, MHD_OPTION_CONNECTION_MEMORY_LIMIT, requestMemory, MHD_OPTION_NOTIFY_COMPLETED,
+        &completed, nullptr, MHD_OPTION_END);
+    if (!daemon_) {
+        say_("the web page is not served: port " + service + " cannot be taken (" +
+             errorText(errno) + ")");
+        return false;
+    }
+    epoll_ = MHD_get_daemon_info(daemon_, MHD_DAEMON_INFO_EPOLL_FD)->epoll_fd;
+    // The names this instrument answers to: its own, the loopback's, and
+    // every address of this machine; any other is a page elsewhere trying
+    // to reach it through a name it controls.
+    hosts_ = {"localhost",
+              "127.0.0.1",
+              "::1",
+              lower(identity_.hostname),
+              lower(identity_.hostname) + ".local",
+              lower(address.host)};
+    ifaddrs* list = nullptr;
+    if (getifaddrs(&list) == 0) {
+        for (ifaddrs* i = list; i; i = i->ifa_next) {
+            if (i->ifa_addr &&
+                (i->ifa_addr->sa_family == AF_INET || i->ifa_addr->sa_family == AF_INET6)) {
+                char host[NI_MAXHOST] = "";
+                getnameinfo(i->ifa_addr,
+                            i->ifa_addr->sa_family == AF_INET ? sizeof(sockaddr_in)
+                                                              : sizeof(sockaddr_in6),
+                            host, sizeof host, nullptr, 0, NI_NUMERICHOST);
+                hosts_.insert(lower(host));
+            }
+        }
+        freeifaddrs(list);
+    }
+    say_("web page on port " + service);
+    return true;
+}
+
+void HttpDoor::watch(std::vector<pollfd>& watched) {
+    watched.push_back({epoll_, POLLIN, 0});
+}
+
+// Run when its descriptor is ready or its own timeout is due: the passes
+// the SCPI doors make cost it nothing.
+void HttpDoor::serve(const pollfd* ready) {
+    if (ready[0].revents != 0 || (due_ && Clock::now() >= *due_)) {
+        MHD_run(daemon_);
+    }
+}
+
+std::optional<Door::Clock::time_point> HttpDoor::nextDeadline() const {
+    MHD_UNSIGNED_LONG_LONG ms = 0;
+    due_ = MHD_get_timeout(daemon_, &ms) == MHD_YES
+               ? std::optional(Clock::now() + std::chrono::milliseconds(ms))
+               : std::nullopt;
+    return due_;
+}
+
+bool HttpDoor::knownHost(const std::string& host) const {
+    return !host.empty() && hosts_.count(lower(withoutPort(host))) > 0;
+}
+
+HttpDoor::Reply HttpDoor::answer(const std::string& method, const std::string& url,
+                                 const std::function<std::string(const char*)>& header,
+                                 const std::string& body) {
+    if (!knownHost(header("Host"))) {
+        return {421,
+                "text/plain; charset=utf-8",
+                "This instrument does not answer to that name.\n",
+                {}};
+    }
+    const bool reading = method == "GET" || method == "HEAD";
+    if (url == "/wiper") {
+        return method == "POST"
+                   ? change(header, body)
+                   : Reply{405, "text/plain; charset=utf-8", "A code is sent with POST.\n", "POST"};
+    }
+    if (!reading) {
+        return {405, "text/plain; charset=utf-8", "Only reading, here.\n", "GET, HEAD"};
+    }
+    if (url == "/") {
+        return {200, "text/html; charset=utf-8", welcomePage(identity_, token_), {}};
+    }
+    if (url == "/app.js") {
+        return {200, "text/javascript; charset=utf-8", pageScript, {}};
+    }
+    if (url == "/state") {
+        return {200, "application/json", stateJson(board_), {}};
+    }
+    if (url == "/lxi/identification") {
+        return {200, "text/xml; charset=utf-8", identificationXml(identity_), {}};
+    }
+    return {404, "text/plain; charset=utf-8", "Nothing here.\n", {}};
+}
+
+// A change must come from this page: its own origin (a browser says which
+// page sent a request), and the token only this page was given.
+HttpDoor::Reply HttpDoor::change(const std::function<std::string(const char*)>& header,
+                                 const std::string& body) {
+    const std::string self = "http://" + header("Host");
+    const std::string origin = header("Origin");
+    const std::string referer = header("Referer");
+    const bool sameOrigin =
+        origin.empty() ? referer.rfind(self + "/", 0) == 0 : lower(origin) == lower(self);
+    if (!sameOrigin) {
+        return {403, "text/plain; charset=utf-8", "A change must come from this page.\n", {}};
+    }
+    if (!sameText(formField(body, "token"), token_)) {
+        return {403,
+                "text/plain; charset=utf-8",
+                "The page's token is missing or old: reload the page.\n",
+                {}};
+    }
+    const auto code = readDecimal(formField(body, "code"), 127);
+    if (!code) {
+        return {400, "text/plain; charset=utf-8", "A code is a whole number from 0 to 127.\n", {}};
+    }
+    board_.send(static_cast<int>(*code));
+    if (board_.lastCode != static_cast<int>(*code)) {
+        return {503,
+                "text/plain; charset=utf-8",
+                "The frame did not reach the board: the port failed (its cause is on the "
+                "server's standard error).\n",
+                {}};
+    }
+    return {200, "text/plain; charset=utf-8", "Code " + std::to_string(*code) + " sent.\n", {}};
+}

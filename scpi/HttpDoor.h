@@ -1,0 +1,66 @@
+#pragma once
+
+#include "instrument/Instrument.h"
+#include "scpi/Door.h"
+#include "scpi/WebPage.h"
+#include "setup/CommandLine.h"
+
+#include <functional>
+#include <set>
+#include <string>
+
+struct MHD_Daemon;
+struct MHD_Connection;
+
+// The instrument's web page, served by libmicrohttpd from the server's one
+// poll: its epoll descriptor is watched there and it runs when that is ready
+// or its own timeout is due; it has no thread of its own. A change (a code
+// for the wiper) goes through the same Board as the SCPI doors, so frames
+// never interleave. The page defends against the browser as well as the
+// network: a request naming another host (DNS rebinding) is refused; a
+// change must be a POST from the page's own origin carrying the page's
+// token; every answer forbids framing, sniffing and inline script.
+class HttpDoor : public Door {
+public:
+    static constexpr unsigned connectionLimit = 32;
+    static constexpr unsigned connectionsPerAddress = 8;
+    static constexpr unsigned idleSeconds = 10; // a request not finished by then is dropped
+    static constexpr std::size_t requestMemory = 16 * 1024; // a request's line, headers and body
+    static constexpr std::size_t bodyLimit = 256;
+
+    HttpDoor(Instrument::Board& board, Identity identity, std::function<void(std::string)> say);
+    ~HttpDoor() override;
+
+    // Serves on port of the listen address's host; false, having said why,
+    // when it cannot.
+    bool open(const ListenAddress& address, int port);
+
+    void watch(std::vector<pollfd>& watched) override;
+    void serve(const pollfd* ready) override;
+    bool runnable() const override { return false; }
+    std::optional<Clock::time_point> nextDeadline() const override;
+    void tellEveryone(const std::string&) override {} // the page shows the board's own state
+
+    struct Reply {
+        unsigned status = 200;
+        std::string type = "text/plain; charset=utf-8";
+        std::string body;
+        std::string allow; // for 405
+    };
+    // What a request gets; headers by name (case as sent, looked up without case).
+    Reply answer(const std::string& method, const std::string& url,
+                 const std::function<std::string(const char*)>& header, const std::string& body);
+
+private:
+    bool knownHost(const std::string& host) const;
+    Reply change(const std::function<std::string(const char*)>& header, const std::string& body);
+
+    Instrument::Board& board_;
+    Identity identity_;
+    std::function<void(std::string)> say_;
+    MHD_Daemon* daemon_ = nullptr;
+    int epoll_ = -1;
+    std::string token_;
+    std::set<std::string> hosts_; // the names and addresses this instrument answers to
+    mutable std::optional<Clock::time_point> due_; // when its own timeout comes
+};

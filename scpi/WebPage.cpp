@@ -1,0 +1,248 @@
+#include "scpi/WebPage.h"
+
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netdb.h>
+#include <netpacket/packet.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <map>
+#include <sstream>
+
+namespace {
+
+std::string numeric(const sockaddr* address) {
+    char host[NI_MAXHOST] = "";
+    const socklen_t size =
+        address->sa_family == AF_INET ? sizeof(sockaddr_in) : sizeof(sockaddr_in6);
+    getnameinfo(address, size, host, sizeof host, nullptr, 0, NI_NUMERICHOST);
+    return host;
+}
+
+} // namespace
+
+std::string escaped(const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+        switch (c) {
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '&':
+            out += "&amp;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        case '\'':
+            out += "&#39;";
+            break;
+        default:
+            out += static_cast<unsigned char>(c) < 0x20 ? ' ' : c;
+        }
+    }
+    return out;
+}
+
+Identity identityOf(const Instrument::Board& board, const std::string& listenHost, int rawPort,
+                    bool vxi11, int httpPort) {
+    Identity id;
+    std::vector<std::string> fields;
+    std::istringstream in(board.identity);
+    for (std::string field; std::getline(in, field, ',');) {
+        fields.push_back(field);
+    }
+    fields.resize(4);
+    id.manufacturer = fields[0];
+    id.model = fields[1];
+    id.serial = fields[2];
+    id.firmware = fields[3];
+    char host[256] = "";
+    ::gethostname(host, sizeof host - 1);
+    id.hostname = host;
+    // The interface the page is served on: the one holding the listen
+    // address, or the first that is up and not the loopback.
+    std::map<std::string, std::string> macs;
+    ifaddrs* list = nullptr;
+    if (getifaddrs(&list) == 0) {
+        for (ifaddrs* i = list; i; i = i->ifa_next) {
+            if (i->ifa_addr && i->ifa_addr->sa_family == AF_PACKET) {
+                const auto* link = reinterpret_cast<const sockaddr_ll*>(i->ifa_addr);
+                char mac[24] = "";
+                if (link->sll_halen == 6) {
+                    std::snprintf(mac, sizeof mac, "%02X:%02X:%02X:%02X:%02X:%02X",
+                                  link->sll_addr[0], link->sll_addr[1], link->sll_addr[2],
+                                  link->sll_addr[3], link->sll_addr[4], link->sll_addr[5]);
+                }
+                macs[i->ifa_name] = mac;
+            }
+        }
+        for (ifaddrs* i = list; i; i = i->ifa_next) {
+            if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET) {
+                continue;
+            }
+            const std::string address = numeric(i->ifa_addr);
+            const bool chosen =
+                address == listenHost || (id.address.empty() && !(i->ifa_flags & IFF_LOOPBACK) &&
+                                          (listenHost == "0.0.0.0" || listenHost == "::"));
+            if (chosen) {
+                id.address = address;
+                id.netmask = i->ifa_netmask ? numeric(i->ifa_netmask) : "";
+                id.mac = macs[i->ifa_name];
+            }
+        }
+        freeifaddrs(list);
+    }
+    if (id.address.empty()) {
+        id.address = listenHost;
+    }
+    const std::string at =
+        id.address.find(':') != std::string::npos ? "[" + id.address + "]" : id.address;
+    if (vxi11) {
+        id.resources.push_back("TCPIP::" + at + "::INSTR");
+    }
+    id.resources.push_back("TCPIP::" + at + "::" + std::to_string(rawPort) + "::SOCKET");
+    id.homepage = "http://" + at + ":" + std::to_string(httpPort) + "/";
+    return id;
+}
+
+std::string welcomePage(const Identity& id, const std::string& token) {
+    std::string resources;
+    for (const std::string& r : id.resources) {
+        resources += "<li><code>" + escaped(r) + "</code></li>";
+    }
+    return R"(<!DOCTYPE html>
+<html lang="en">
+<head>
+<meta charset="utf-8">
+<meta name="viewport" content="width=device-width, initial-scale=1">
+<title>)" + escaped(id.model) +
+           R"( on )" + escaped(id.hostname) + R"(</title>
+<script src="/app.js" defer></script>
+</head>
+<body>
+<main>
+<h1>)" + escaped(id.model) +
+           R"(</h1>
+<p>A digital potentiometer of 128 codes on a parallel port, served as a SCPI instrument.</p>
+<h2>Identity</h2>
+<dl>
+<dt>Manufacturer</dt><dd>)" +
+           escaped(id.manufacturer) + R"(</dd>
+<dt>Model</dt><dd>)" +
+           escaped(id.model) +
+           R"(</dd>
+<dt>Serial number</dt><dd>)" +
+           escaped(id.serial) + R"(</dd>
+<dt>Firmware revision</dt><dd>)" +
+           escaped(id.firmware) + R"(</dd>
+<dt>Host name</dt><dd>)" +
+           escaped(id.hostname) + R"(</dd>
+<dt>IP address</dt><dd>)" +
+           escaped(id.address) + R"(</dd>
+<dt>MAC address</dt><dd>)" +
+           escaped(id.mac.empty() ? "none" : id.mac) + R"(</dd>
+</dl>
+<h2>Opening it from VISA</h2>
+<ul>)" + resources +
+           R"(</ul>
+<h2>The wiper</h2>
+<form id="wiper" method="post" action="/wiper">
+<input type="hidden" name="token" value=")" +
+           escaped(token) + R"(">
+<label for="code">Code, 0 to 127</label>
+<input id="code" name="code" type="number" min="0" max="127" step="1" required>
+<label for="slider">Code, as a slider</label>
+<input id="slider" type="range" min="0" max="127" step="1">
+<button type="submit">Send</button>
+</form>
+<p id="said" role="status" aria-live="polite"></p>
+<h2>Last frames</h2>
+<p id="frames">none yet</p>
+</main>
+</body>
+</html>
+)";
+}
+
+const char* const pageScript =
+    R"(// Sends a code as the form says, and shows the code the board holds.
+"use strict";
+const form = document.getElementById("wiper");
+const code = document.getElementById("code");
+const slider = document.getElementById("slider");
+const said = document.getElementById("said");
+const frames = document.getElementById("frames");
+
+async function send(value) {
+  const body = new URLSearchParams({ code: value, token: form.elements.token.value });
+  const reply = await fetch("/wiper", { method: "POST", body, credentials: "same-origin" });
+  said.textContent = reply.ok ? "Code " + value + " sent." : "Not sent: " + (await reply.text());
+}
+
+form.addEventListener("submit", (event) => {
+  event.preventDefault();
+  if (code.checkValidity()) {
+    slider.value = code.value;
+    send(code.value);
+  } else {
+    said.textContent = "A code is a whole number from 0 to 127.";
+  }
+});
+slider.addEventListener("change", () => { code.value = slider.value; send(slider.value); });
+
+async function poll() {
+  try {
+    const state = await (await fetch("/state", { cache: "no-store" })).json();
+    if (document.activeElement !== code && state.code !== null) {
+      code.value = state.code;
+    }
+    if (document.activeElement !== slider && state.code !== null) {
+      slider.value = state.code;
+    }
+    frames.textContent = state.frames.length ? state.frames.join(", ") : "none yet";
+  } catch (error) {
+    said.textContent = "The instrument does not answer.";
+  }
+  setTimeout(poll, 500);
+}
+poll();
+)";
+
+std::string stateJson(const Instrument::Board& board) {
+    std::string json = "{\"code\":" + (board.lastCode ? std::to_string(*board.lastCode) : "null") +
+                       ",\"frames\":[";
+    for (std::size_t i = 0; i < board.recentCodes.size(); ++i) {
+        json += (i ? "," : "") + std::to_string(board.recentCodes[i]);
+    }
+    return json + "]}";
+}
+
+std::string identificationXml(const Identity& id) {
+    std::string resources;
+    for (const std::string& r : id.resources) {
+        resources +=
+            "      <InstrumentAddressString>" + escaped(r) + "</InstrumentAddressString>\n";
+    }
+    return R"(<?xml version="1.0" encoding="UTF-8"?>
+<LXIDevice xmlns="http://www.lxistandard.org/InstrumentIdentification/1.0">
+  <Manufacturer>)" +
+           escaped(id.manufacturer) + "</Manufacturer>\n  <Model>" + escaped(id.model) +
+           "</Model>\n  <SerialNumber>" + escaped(id.serial) +
+           "</SerialNumber>\n  <FirmwareRevision>" + escaped(id.firmware) +
+           "</FirmwareRevision>\n  <ManufacturerDescription>A digital potentiometer of 128 codes "
+           "on a parallel port</ManufacturerDescription>\n  <HomepageURL>" +
+           escaped(id.homepage) + "</HomepageURL>\n  <DriverURL>" + escaped(id.homepage) +
+           R"(</DriverURL>
+  <Interface xsi:type="NetworkInformation" InterfaceType="LXI" IPType="IPv4" InterfaceName="eth0" xmlns:xsi="http://www.w3.org/2001/XMLSchema-instance">
+)" + resources +
+           "    <Hostname>" + escaped(id.hostname) + "</Hostname>\n    <IPAddress>" +
+           escaped(id.address) + "</IPAddress>\n    <SubnetMask>" + escaped(id.netmask) +
+           "</SubnetMask>\n    <MACAddress>" + escaped(id.mac) +
+           "</MACAddress>\n    <Gateway>0.0.0.0</Gateway>\n    <DHCPEnabled>false</DHCPEnabled>\n"
+           "    <AutoIPEnabled>false</AutoIPEnabled>\n  </Interface>\n</LXIDevice>\n";
+}

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "instrument/Instrument.h"
+
+#include <string>
+#include <vector>
+
+// What the instrument's web page says, as text: the page, its script (a
+// file of its own, since the page allows no inline script), the state the
+// script polls for, and the identification XML discovery tools read.
+struct Identity {
+    std::string manufacturer, model, serial, firmware; // *IDN?'s four fields
+    std::string hostname;
+    std::string address; // the IP address the page is served on
+    std::string netmask;
+    std::string mac;
+    std::vector<std::string> resources; // VISA resource strings
+    std::string homepage;               // the page's own URL
+};
+
+Identity identityOf(const Instrument::Board& board, const std::string& listenHost, int rawPort,
+                    bool vxi11, int httpPort);
+
+std::string welcomePage(const Identity& identity, const std::string& token);
+extern const char* const pageScript;
+std::string stateJson(const Instrument::Board& board);
+std::string identificationXml(const Identity& identity);
+// Text made safe to stand in HTML or XML.
+std::string escaped(const std::string& text);

@@ -1,0 +1,130 @@
+#!/usr/bin/python3
+"""zovrel-scpi's web page on the simulated board, as a browser and as a hostile page would use it:
+the identity and resources, the state and the identification XML, a code set through the page and
+one set over SCPI; every forged change refused (another Host, a foreign Origin, no or a wrong
+token, a GET, a body too long), each with no frame; the headers that keep it out of frames and
+scripts; and 100 half-sent requests that keep no one else out. web_check.py ZOVREL_SCPI"""
+import http.client
+import os
+import re
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+import xml.etree.ElementTree as ElementTree
+
+work = tempfile.mkdtemp()
+log = os.path.join(work, "frames")
+
+
+def fail(why):
+    server.kill()
+    sys.exit(f"FAIL: {why}")
+
+
+def check(what, got, expected):
+    if got != expected:
+        fail(f"{what}: {got!r}, expected {expected!r}")
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+http_port = free_port()
+server = subprocess.Popen([sys.argv[1], "--port=sim", "--listen=127.0.0.1:0", f"--http-port={http_port}"],
+                          stdout=open(log, "w"), stderr=subprocess.PIPE, text=True)
+raw_port = None
+for line in server.stderr:
+    if "listening on 127.0.0.1:" in line:
+        raw_port = int(line.rsplit(":", 1)[1])
+    if "web page on port" in line:
+        break
+else:
+    fail("the server never served its page")
+
+
+def request(method, path, headers=None, body=None, source="127.0.0.1"):
+    connection = http.client.HTTPConnection("127.0.0.1", http_port, timeout=10, source_address=(source, 0))
+    connection.request(method, path, body=body, headers=headers or {})
+    reply = connection.getresponse()
+    return reply.status, dict(reply.getheaders()), reply.read().decode()
+
+
+def frames():
+    with open(log) as f:
+        return [int(l.split("code ")[1]) for l in f if l.startswith("frame ")]
+
+
+status, headers, page = request("GET", "/")
+check("the page", status, 200)
+for words in ("Zovrel Rev B", "Serial number", "Firmware revision", f"TCPIP::127.0.0.1::{raw_port}::SOCKET",
+              '<label for="code">Code, 0 to 127</label>', 'type="number"', 'src="/app.js"'):
+    check(f"the page shows {words!r}", words in page, True)
+check("no inline script", re.search(r"<script(?![^>]*src=)", page), None)
+for name, value in (("X-Frame-Options", "DENY"), ("X-Content-Type-Options", "nosniff")):
+    check(f"{name}", headers.get(name), value)
+check("the policy", all(p in headers.get("Content-Security-Policy", "") for p in
+                        ("script-src 'self'", "frame-ancestors 'none'")), True)
+check("no cross-origin sharing", [h for h in headers if h.lower().startswith("access-control")], [])
+token = re.search(r'name="token" value="([0-9a-f]+)"', page).group(1)
+xml = ElementTree.fromstring(request("GET", "/lxi/identification")[2])
+lxi = "{http://www.lxistandard.org/InstrumentIdentification/1.0}"
+check("the identification", [xml.find(lxi + f).text for f in ("Manufacturer", "Model", "FirmwareRevision")],
+      ["Zovrel", "Zovrel Rev B", "1.0.0"])
+check("its resources", [e.text for e in xml.iter(lxi + "InstrumentAddressString")][-1],
+      f"TCPIP::127.0.0.1::{raw_port}::SOCKET")
+
+self = f"http://127.0.0.1:{http_port}"
+form = {"Content-Type": "application/x-www-form-urlencoded"}
+for name, method, headers, body, expected in (
+        ("the page's own change", "POST", {"Origin": self}, f"code=42&token={token}", 200),
+        ("named by a page's own Referer", "POST", {"Referer": self + "/"}, f"code=43&token={token}", 200),
+        ("through another host name", "POST", {"Host": "evil.example", "Origin": "http://evil.example"},
+         f"code=1&token={token}", 421),
+        ("from a foreign origin", "POST", {"Origin": "http://evil.example"}, f"code=2&token={token}", 403),
+        ("from nowhere said", "POST", {}, f"code=3&token={token}", 403),
+        ("without the token", "POST", {"Origin": self}, "code=4", 403),
+        ("with a wrong token", "POST", {"Origin": self}, "code=5&token=" + "0" * 32, 403),
+        ("as a GET", "GET", {"Origin": self}, None, 405),
+        ("with a body too long", "POST", {"Origin": self}, f"code=6&token={token}&" + "x" * 300, 413),
+        ("past the top", "POST", {"Origin": self}, f"code=128&token={token}", 400)):
+    before = frames()
+    path = "/wiper" if body or method == "POST" else f"/wiper?code=7&token={token}"
+    got = request(method, path, {**form, **headers}, body)[0]
+    check(f"a change {name}: its status", got, expected)
+    if expected == 200:
+        code = int(body.split("=")[1].split("&")[0])
+        deadline = time.monotonic() + 10
+        while frames() == before and time.monotonic() < deadline:
+            time.sleep(0.01)
+        check(f"a change {name}: its frame", frames()[len(before):], [code])
+    else:
+        check(f"a change {name}: no frame", frames(), before)
+
+with socket.create_connection(("127.0.0.1", raw_port), timeout=10) as scpi:
+    scpi.sendall(b"WIP 77;*OPC?\n")
+    check("a code set over SCPI", scpi.recv(100), b"1\n")
+check("the state the page shows", request("GET", "/state")[2], '{"code":77,"frames":[42,43,77]}')
+
+# 100 requests sent in half from one address keep no one else from the page or the SCPI door.
+stalled = []
+for _ in range(100):
+    s = socket.create_connection(("127.0.0.1", http_port), timeout=10)
+    s.sendall(b"GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n")
+    stalled.append(s)
+began = time.monotonic()
+check("the page for another client meanwhile", request("GET", "/state", source="127.0.0.2")[0], 200)
+with socket.create_connection(("127.0.0.1", raw_port), timeout=10) as scpi:
+    scpi.sendall(b"*IDN?\n")
+    check("SCPI meanwhile", scpi.recv(100).startswith(b"Zovrel,Zovrel Rev B"), True)
+took = time.monotonic() - began
+for s in stalled:
+    s.close()
+server.terminate()
+server.wait(30)
+print(f"PASS: the web page: identity, resources, XML, a code through it and one over SCPI, ten forged "
+      f"changes refused with no frame, and others served beside 100 half-sent requests ({took:.2f} s)")
