@@ -137,7 +137,8 @@ void Advertiser::groupChanged(AvahiEntryGroup* group, int state, void* self) {
     auto& a = *static_cast<Advertiser*>(self);
     if (state == AVAHI_ENTRY_GROUP_ESTABLISHED) {
         a.say_("mDNS: advertised as '" + a.name_ + "' (_scpi-raw._tcp" +
-               (a.services_.vxi11 ? ", _vxi-11._tcp)" : ")"));
+               (a.services_.vxi11 ? ", _vxi-11._tcp" : "") +
+               (a.services_.httpPort ? ", _lxi._tcp, _http._tcp)" : ")"));
     } else if (state == AVAHI_ENTRY_GROUP_COLLISION) {
         char* other = avahi_alternative_service_name(a.name_.c_str());
         a.name_ = other;
@@ -163,15 +164,20 @@ void Advertiser::publish(AvahiClient* client) {
         name_ = std::string("Zovrel Rev B on ") + (host ? host : "this host");
     }
     avahi_entry_group_reset(group_);
-    const auto add = [&](const char* type, unsigned short port) {
+    const auto add = [&](const char* type, unsigned short port, const char* path = nullptr) {
         return avahi_entry_group_add_service(group_, interface_, protocol_, AvahiPublishFlags(0),
                                              name_.c_str(), type, nullptr, nullptr, port,
-                                             "txtvers=1", maker, model, serial, version,
+                                             "txtvers=1", maker, model, serial, version, path,
                                              static_cast<const char*>(nullptr));
     };
     int error = add("_scpi-raw._tcp", services_.rawPort);
     if (error == 0 && services_.vxi11) {
         error = add("_vxi-11._tcp", portmapper);
+    }
+    for (const char* page : {"_lxi._tcp", "_http._tcp"}) {
+        if (error == 0 && services_.httpPort != 0) {
+            error = add(page, services_.httpPort, "path=/");
+        }
     }
     if (error == AVAHI_ERR_COLLISION) {
         char* other = avahi_alternative_service_name(name_.c_str());

@@ -13,8 +13,9 @@ struct AvahiEntryGroup;
 struct AvahiSimplePoll;
 
 // Advertises the instrument by mDNS/DNS-SD through the Avahi daemon, as other
-// Linux services advertise themselves: _scpi-raw._tcp on the raw port and
-// _vxi-11._tcp on the portmapper's port 111, with the TXT records an LXI
+// Linux services advertise themselves: _scpi-raw._tcp on the raw port,
+// _vxi-11._tcp on the portmapper's port 111, and with the web page _lxi._tcp
+// and _http._tcp on its port (TXT path=/), with the TXT records an LXI
 // client reads (maker, model, serial number, version), on the interface the
 // server listens on (every one for 0.0.0.0 or [::]). Its Avahi client waits
 // in the server's one poll: wait() is the server's way of waiting. With no
@@ -24,7 +25,8 @@ public:
     struct Services {
         ListenAddress listen;
         unsigned short rawPort = 0;
-        bool vxi11 = false; // the VXI-11 door is served
+        bool vxi11 = false;          // the VXI-11 door is served
+        unsigned short httpPort = 0; // the web page's port; 0: no page
     };
 
     explicit Advertiser(std::function<void(std::string)> say);

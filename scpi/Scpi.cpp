@@ -122,6 +122,7 @@ int runScpi(int argc, char** argv, std::shared_ptr<PortOutput> replacement) {
         if (vxi11Served) {
             server.addDoor(std::move(vxi11));
         }
+        unsigned short httpPort = 0;
         if (line.options.httpPort != 0) {
             auto page =
                 std::make_unique<HttpDoor>(board,
@@ -130,12 +131,13 @@ int runScpi(int argc, char** argv, std::shared_ptr<PortOutput> replacement) {
                                            say);
             if (page->open(line.options.listenAddress, line.options.httpPort)) {
                 server.addDoor(std::move(page));
+                httpPort = static_cast<unsigned short>(line.options.httpPort);
             }
         }
         // Found by mDNS only where it can be reached from elsewhere.
         Advertiser advertiser(say);
         if (Advertiser::reachesOut(line.options.listenAddress) &&
-            advertiser.start({line.options.listenAddress, rawPort, vxi11Served})) {
+            advertiser.start({line.options.listenAddress, rawPort, vxi11Served, httpPort})) {
             server.setWait([&advertiser](std::vector<pollfd>& watched, int timeoutMs) {
                 return advertiser.wait(watched, timeoutMs);
             });

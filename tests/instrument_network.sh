@@ -71,7 +71,7 @@ bench_host() {
         dbus-daemon --system --fork
         avahi-daemon -D --no-chroot -f "$1/avahi.conf" --no-rlimits
         for _ in $(seq 200); do [ -S /run/rpcbind.sock ] && [ -S /run/avahi-daemon/socket ] && break; sleep 0.05; done
-        exec "$2" --port=sim --listen="$3" >"$1/frames" 2>"$1/said"' bench "$work" "$scpi" "$1" &
+        exec "$2" --port=sim --listen="$3" $4 >"$1/frames" 2>"$1/said"' bench "$work" "$scpi" "$1" "${3:-}" &
     echo $! >"$work/bench.pid"
     for _ in $(seq 600); do grep -q "$2" "$work/said" 2>/dev/null && return; sleep 0.05; done
     echo "FAIL: the bench never said '$2':"; cat "$work/said"; exit 1
@@ -82,7 +82,7 @@ stop_bench() {
 }
 
 # Listening beyond the machine: advertised, discovered, driven.
-bench_host 0.0.0.0:5025 "mDNS: advertised"
+bench_host 0.0.0.0:5025 "mDNS: advertised" --http-port=8080
 found=$(ip netns exec "$lab" lxi discover -t 3 2>&1)
 grep -q 'Zovrel,Zovrel Rev B,0,' <<<"$found" || { echo "FAIL: lxi discover: $found"; exit 1; }
 ip netns exec "$lab" /usr/bin/python3 "$here/lab_check.py" 192.0.2.1 "$work/frames"

@@ -5,6 +5,7 @@ import socket
 import struct
 import sys
 import threading
+import urllib.request
 import time
 
 import pyvisa
@@ -47,7 +48,7 @@ class Listener:
         if info:
             found[kind] = (info.port, {k.decode(): v.decode() for k, v in info.properties.items()},
                            info.parsed_addresses())
-        if len(found) == 2:
+        if len(found) == 4:
             done.set()
 
     update_service = add_service
@@ -57,15 +58,23 @@ class Listener:
 
 
 zc = Zeroconf()
-ServiceBrowser(zc, ["_scpi-raw._tcp.local.", "_vxi-11._tcp.local."], Listener())
+ServiceBrowser(zc, ["_scpi-raw._tcp.local.", "_vxi-11._tcp.local.", "_lxi._tcp.local.", "_http._tcp.local."],
+               Listener())
 if not done.wait(60):
     fail(f"mDNS found only {sorted(found)}")
 zc.close()
 txt = {"txtvers": "1", "Manufacturer": "Zovrel", "Model": "Zovrel Rev B", "SerialNumber": "0"}
-for kind, port in (("_scpi-raw._tcp.local.", 5025), ("_vxi-11._tcp.local.", 111)):
+for kind, port, path in (("_scpi-raw._tcp.local.", 5025, None), ("_vxi-11._tcp.local.", 111, None),
+                         ("_lxi._tcp.local.", 8080, "/"), ("_http._tcp.local.", 8080, "/")):
     check(f"{kind} port", found[kind][0], port)
     check(f"{kind} address", bench in found[kind][2], True)
     check(f"{kind} TXT", {k: v for k, v in found[kind][1].items() if k in txt}, txt)
+    check(f"{kind} path", found[kind][1].get("path"), path)
+# The identification XML, fetched from the lab's host as discovery tools read it.
+with urllib.request.urlopen(f"http://{bench}:8080/lxi/identification", timeout=20) as reply:
+    identification = reply.read().decode()
+check("the identification XML", "<Manufacturer>Zovrel</Manufacturer>" in identification and
+      f"TCPIP::{bench}::INSTR" in identification, True)
 
 # VXI-11 through the portmapper, as TCPIP::host::INSTR opens it.
 resources = pyvisa.ResourceManager("@py")
