@@ -57,6 +57,41 @@ bool sameText(const std::string& a, const std::string& b) {
     return differ == 0;
 }
 
+constexpr const char* realm = "Zovrel Rev B";
+
+// What every answer carries: no framing, no script but the page's own, no
+// sniffing, nothing kept.
+void secure(MHD_Response* response, const std::string& type) {
+    MHD_add_response_header(response, "Content-Type", type.c_str());
+    MHD_add_response_header(response, "Content-Security-Policy",
+                            "default-src 'none'; script-src 'self'; connect-src 'self'; "
+                            "style-src 'self'; img-src 'self'; form-action 'self'; "
+                            "base-uri 'none'; frame-ancestors 'none'");
+    MHD_add_response_header(response, "X-Frame-Options", "DENY");
+    MHD_add_response_header(response, "X-Content-Type-Options", "nosniff");
+    MHD_add_response_header(response, "Referrer-Policy", "same-origin");
+    MHD_add_response_header(response, "Cache-Control", "no-store");
+}
+
+MHD_Result respond(MHD_Connection* connection, const HttpDoor::Reply& reply,
+                   const std::string& retryAfter = {}) {
+    MHD_Response* response = MHD_create_response_from_buffer(
+        reply.body.size(), const_cast<char*>(reply.body.data()), MHD_RESPMEM_MUST_COPY);
+    if (!response) {
+        return MHD_NO;
+    }
+    secure(response, reply.type);
+    if (!reply.allow.empty()) {
+        MHD_add_response_header(response, "Allow", reply.allow.c_str());
+    }
+    if (!retryAfter.empty()) {
+        MHD_add_response_header(response, "Retry-After", retryAfter.c_str());
+    }
+    const MHD_Result queued = MHD_queue_response(connection, reply.status, response);
+    MHD_destroy_response(response);
+    return queued;
+}
+
 MHD_Result handle(void* cls, MHD_Connection* connection, const char* url, const char* method,
                   const char*, const char* upload, std::size_t* uploadSize, void** state) {
     auto* door = static_cast<HttpDoor*>(cls);
@@ -79,30 +114,48 @@ MHD_Result handle(void* cls, MHD_Connection* connection, const char* url, const 
         const char* value = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, name);
         return std::string(value ? value : "");
     };
+    // A change on a page with a password: HTTP Digest as admin first.
+    if (!door->password().empty() && std::strcmp(url, "/wiper") == 0 &&
+        std::strcmp(method, "POST") == 0 && door->knownHost(header("Host"))) {
+        const auto* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+        char address[NI_MAXHOST] = "";
+        getnameinfo(info->client_addr,
+                    info->client_addr->sa_family == AF_INET ? sizeof(sockaddr_in)
+                                                            : sizeof(sockaddr_in6),
+                    address, sizeof address, nullptr, 0, NI_NUMERICHOST);
+        if (const auto wait = door->waitBeforeTrying(address)) {
+            return respond(connection,
+                           {429,
+                            "text/plain; charset=utf-8",
+                            "Wrong passwords: try again in " + std::to_string(*wait) + " s.\n",
+                            {}},
+                           std::to_string(*wait));
+        }
+        const int checked = MHD_digest_auth_check2(
+            connection, realm, "admin", door->password().c_str(), 300, MHD_DIGEST_ALG_SHA256);
+        if (checked != MHD_YES) {
+            // A first request carries no answer to the challenge: only a
+            // wrong answer counts against the address.
+            if (!header("Authorization").empty() && checked != MHD_INVALID_NONCE) {
+                door->passwordTried(address, false);
+            }
+            const std::string text = "Changes need the password (user admin).\n";
+            MHD_Response* response = MHD_create_response_from_buffer(
+                text.size(), const_cast<char*>(text.data()), MHD_RESPMEM_MUST_COPY);
+            secure(response, "text/plain; charset=utf-8");
+            const MHD_Result queued = MHD_queue_auth_fail_response2(
+                connection, realm, realm, response, checked == MHD_INVALID_NONCE ? MHD_YES : MHD_NO,
+                MHD_DIGEST_ALG_SHA256);
+            MHD_destroy_response(response);
+            return queued;
+        }
+        door->passwordTried(address, true);
+    }
     HttpDoor::Reply reply =
         request->tooLong
             ? HttpDoor::Reply{413, "text/plain; charset=utf-8", "The request is too long.\n", {}}
             : door->answer(method, url, header, request->body);
-    MHD_Response* response = MHD_create_response_from_buffer(reply.body.size(), reply.body.data(),
-                                                             MHD_RESPMEM_MUST_COPY);
-    if (!response) {
-        return MHD_NO;
-    }
-    MHD_add_response_header(response, "Content-Type", reply.type.c_str());
-    MHD_add_response_header(response, "Content-Security-Policy",
-                            "default-src 'none'; script-src 'self'; connect-src 'self'; "
-                            "style-src 'self'; img-src 'self'; form-action 'self'; "
-                            "base-uri 'none'; frame-ancestors 'none'");
-    MHD_add_response_header(response, "X-Frame-Options", "DENY");
-    MHD_add_response_header(response, "X-Content-Type-Options", "nosniff");
-    MHD_add_response_header(response, "Referrer-Policy", "same-origin");
-    MHD_add_response_header(response, "Cache-Control", "no-store");
-    if (!reply.allow.empty()) {
-        MHD_add_response_header(response, "Allow", reply.allow.c_str());
-    }
-    const MHD_Result queued = MHD_queue_response(connection, reply.status, response);
-    MHD_destroy_response(response);
-    return queued;
+    return respond(connection, reply);
 }
 
 void completed(void*, MHD_Connection*, void** state, MHD_RequestTerminationCode) {
@@ -117,6 +170,7 @@ HttpDoor::HttpDoor(Instrument::Board& board, Identity identity,
     : board_(board), identity_(std::move(identity)), say_(std::move(say)) {
     unsigned char random[16] = {};
     [[maybe_unused]] const ssize_t got = ::getrandom(random, sizeof random, 0);
+    [[maybe_unused]] const ssize_t seeded = ::getrandom(nonceSeed_, sizeof nonceSeed_, 0);
     for (const unsigned char byte : random) {
         static const char digits[] = "0123456789abcdef";
         token_ += digits[byte >> 4];
@@ -203,6 +257,28 @@ std::optional<Door::Clock::time_point> HttpDoor::nextDeadline() const {
                ? std::optional(Clock::now() + std::chrono::milliseconds(ms))
                : std::nullopt;
     return due_;
+}
+
+std::optional<int> HttpDoor::waitBeforeTrying(const std::string& address) const {
+    const auto found = tries_.find(address);
+    if (found == tries_.end() || Clock::now() >= found->second.notBefore) {
+        return std::nullopt;
+    }
+    return static_cast<int>(
+        std::chrono::ceil<std::chrono::seconds>(found->second.notBefore - Clock::now()).count());
+}
+
+void HttpDoor::passwordTried(const std::string& address, bool right) {
+    if (right) {
+        tries_.erase(address);
+        return;
+    }
+    if (tries_.size() >= 1024 && !tries_.count(address)) {
+        tries_.erase(tries_.begin()); // bounded: some address is forgiven first
+    }
+    Tries& t = tries_[address];
+    t.wrong = std::min(t.wrong + 1, 7);
+    t.notBefore = Clock::now() + std::chrono::seconds(std::min(60, 1 << (t.wrong - 1)));
 }
 
 bool HttpDoor::knownHost(const std::string& host) const {

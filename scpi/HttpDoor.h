@@ -6,6 +6,7 @@
 #include "setup/CommandLine.h"
 
 #include <functional>
+#include <map>
 #include <set>
 #include <string>
 
@@ -31,9 +32,17 @@ public:
     HttpDoor(Instrument::Board& board, Identity identity, std::function<void(std::string)> say);
     ~HttpDoor() override;
 
+    // Changes need this password, as user admin, by HTTP Digest; none: open.
+    void requirePassword(std::string password) { password_ = std::move(password); }
+    const std::string& password() const { return password_; }
+    // Wrong passwords from one address are slowed: each doubles the wait
+    // before that address may try again (a second, then two... a minute).
+    std::optional<int> waitBeforeTrying(const std::string& address) const;
+    void passwordTried(const std::string& address, bool right);
     // Serves on port of the listen address's host; false, having said why,
     // when it cannot.
     bool open(const ListenAddress& address, int port);
+    bool knownHost(const std::string& host) const;
 
     void watch(std::vector<pollfd>& watched) override;
     void serve(const pollfd* ready) override;
@@ -52,7 +61,10 @@ public:
                  const std::function<std::string(const char*)>& header, const std::string& body);
 
 private:
-    bool knownHost(const std::string& host) const;
+    struct Tries {
+        int wrong = 0;
+        Clock::time_point notBefore;
+    };
     Reply change(const std::function<std::string(const char*)>& header, const std::string& body);
 
     Instrument::Board& board_;
@@ -61,6 +73,9 @@ private:
     MHD_Daemon* daemon_ = nullptr;
     int epoll_ = -1;
     std::string token_;
+    char nonceSeed_[32] = {};     // what the Digest nonces are made from
     std::set<std::string> hosts_; // the names and addresses this instrument answers to
+    std::string password_;
+    std::map<std::string, Tries> tries_; // wrong passwords by address, while any is held against it
     mutable std::optional<Clock::time_point> due_; // when its own timeout comes
 };

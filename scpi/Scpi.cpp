@@ -16,6 +16,8 @@
 
 #include <unistd.h>
 
+#include <fstream>
+
 #include <string>
 #include <vector>
 
@@ -82,6 +84,22 @@ int runScpi(int argc, char** argv, std::shared_ptr<PortOutput> replacement) {
         return status;
     };
 
+    // The web page's password, from its file's first line: never on the
+    // command line, where any user's ps would show it.
+    std::string password;
+    if (!line.options.httpPasswordFile.empty()) {
+        std::ifstream file(line.options.httpPasswordFile);
+        std::getline(file, password);
+        if (!password.empty() && password.back() == '\r') {
+            password.pop_back();
+        }
+        if (password.empty()) {
+            say("the password file '" + printable(line.options.httpPasswordFile) + "' " +
+                (file.is_open() ? "holds no password on its first line" : "cannot be read"));
+            return end(misuseExitStatus);
+        }
+    }
+
     PortStack stack;
     try {
         stack = buildPortStack(line.options, Program::Scpi, std::move(replacement),
@@ -129,6 +147,9 @@ int runScpi(int argc, char** argv, std::shared_ptr<PortOutput> replacement) {
                                            identityOf(board, line.options.listenAddress.host,
                                                       rawPort, vxi11Served, line.options.httpPort),
                                            say);
+            if (!password.empty()) {
+                page->requirePassword(password);
+            }
             if (page->open(line.options.listenAddress, line.options.httpPort)) {
                 server.addDoor(std::move(page));
                 httpPort = static_cast<unsigned short>(line.options.httpPort);

@@ -350,6 +350,10 @@ CommandLine readCommandLine(const std::vector<std::string>& arguments, Program p
                            "port",
                            "Serve the instrument's web page on <port> of the listen address's "
                            "host (0, the default: no page)."});
+        options.push_back({{"http-password-file"},
+                           "file",
+                           "Changes made on the web page need the password in <file>, as user "
+                           "admin (HTTP Digest); the page stays readable."});
     } else if (program == Program::Sweep) {
         const std::vector<Option> sweepOptions = {
             {{"meter"},
@@ -510,6 +514,9 @@ CommandLine readCommandLine(const std::vector<std::string>& arguments, Program p
                                            given("http-port").front() + "'");
             }
             line.options.httpPort = static_cast<int>(*port);
+        }
+        if (!given("http-password-file").empty()) {
+            line.options.httpPasswordFile = given("http-password-file").front();
         }
         return line;
     }

@@ -65,7 +65,8 @@ struct ProgramOptions {
     std::string listen = "127.0.0.1:5025"; // the SCPI server's address and TCP port
     // Read once, as the command line is checked: what the texts above say.
     ListenAddress listenAddress{"127.0.0.1", "5025"};
-    int httpPort = 0;             // the SCPI server's web page, on the listen host; 0: none
+    int httpPort = 0;                // the SCPI server's web page, on the listen host; 0: none
+    std::string httpPasswordFile;    // holds the password that changes on the page need, or none
     std::optional<GpioMapping> gpio; // for --port=gpio:...
     SweepOptions sweep;
 };

@@ -4,6 +4,7 @@ the identity and resources, the state and the identification XML, a code set thr
 one set over SCPI; every forged change refused (another Host, a foreign Origin, no or a wrong
 token, a GET, a body too long), each with no frame; the headers that keep it out of frames and
 scripts; and 100 half-sent requests that keep no one else out. web_check.py ZOVREL_SCPI"""
+import hashlib
 import http.client
 import os
 import re
@@ -124,6 +125,50 @@ with socket.create_connection(("127.0.0.1", raw_port), timeout=10) as scpi:
 took = time.monotonic() - began
 for s in stalled:
     s.close()
+server.terminate()
+server.wait(30)
+
+# With a password, the page stays readable and a change needs HTTP Digest as admin; wrong answers
+# are slowed, each address on its own.
+with open(os.path.join(work, "password"), "w") as f:
+    f.write("bench secret\n")
+log = os.path.join(work, "frames-password")
+server = subprocess.Popen([sys.argv[1], "--port=sim", "--listen=127.0.0.1:0", f"--http-port={http_port}",
+                           f"--http-password-file={f.name}"], stdout=open(log, "w"), stderr=subprocess.PIPE,
+                          text=True)
+for line in server.stderr:
+    if "web page on port" in line:
+        break
+status, _, page = request("GET", "/")
+check("the page without a password", status, 200)
+token = re.search(r'name="token" value="([0-9a-f]+)"', page).group(1)
+
+
+def digest(challenge, password, method="POST", uri="/wiper"):
+    """An Authorization header answering a SHA-256 Digest challenge."""
+    fields = dict(re.findall(r'(\w+)="?([^",]*)"?', challenge))
+    h = lambda text: hashlib.sha256(text.encode()).hexdigest()
+    realm, nonce = fields["realm"], fields["nonce"]
+    answer = h(f"{h('admin:' + realm + ':' + password)}:{nonce}:00000001:0a4f113b:auth:{h(method + ':' + uri)}")
+    return (f'Digest username="admin", realm="{fields["realm"]}", nonce="{fields["nonce"]}", uri="{uri}", '
+            f'algorithm=SHA-256, response="{answer}", qop=auth, nc=00000001, cnonce="0a4f113b", '
+            f'opaque="{fields.get("opaque", "")}"')
+
+
+change = {**form, "Origin": self}
+body = f"code=9&token={token}"
+status, headers, _ = request("POST", "/wiper", change, body)
+challenge = headers.get("WWW-Authenticate", "")
+check("a change without the password", (status, "sha-256" in challenge.lower()), (401, True))
+check("a wrong password", request("POST", "/wiper", {**change, "Authorization": digest(challenge, "guess")},
+                                  body)[0], 401)
+status, headers, _ = request("POST", "/wiper", change, body)
+check("another try at once: slowed", (status, headers.get("Retry-After")), (429, "1"))
+status, headers, _ = request("POST", "/wiper", change, body, source="127.0.0.3")
+check("the right password from another address", request(
+    "POST", "/wiper", {**change, "Authorization": digest(headers["WWW-Authenticate"], "bench secret")}, body,
+    source="127.0.0.3")[0], 200)
+check("its frame, and only it", frames(), [9])
 server.terminate()
 server.wait(30)
 print(f"PASS: the web page: identity, resources, XML, a code through it and one over SCPI, ten forged "
