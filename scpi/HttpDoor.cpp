@@ -306,6 +306,9 @@ HttpDoor::Reply HttpDoor::answer(const std::string& method, const std::string& u
     if (url == "/") {
         return {200, "text/html; charset=utf-8", welcomePage(identity_, token_), {}};
     }
+    if (url == "/style.css") {
+        return {200, "text/css; charset=utf-8", pageStyle, {}};
+    }
     if (url == "/app.js") {
         return {200, "text/javascript; charset=utf-8", pageScript, {}};
     }

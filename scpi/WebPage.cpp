@@ -122,6 +122,7 @@ std::string welcomePage(const Identity& id, const std::string& token) {
 <meta name="viewport" content="width=device-width, initial-scale=1">
 <title>)" + escaped(id.model) +
            R"( on )" + escaped(id.hostname) + R"(</title>
+<link rel="stylesheet" href="/style.css">
 <script src="/app.js" defer></script>
 </head>
 <body>
@@ -168,6 +169,18 @@ std::string welcomePage(const Identity& id, const std::string& token) {
 </html>
 )";
 }
+
+const char* const pageStyle = R"(body { font-family: sans-serif; max-width: 48em; margin: 1em auto;
+       padding: 0 1em; color: #1a1a1a; background: #ffffff; line-height: 1.4; }
+dl { display: grid; grid-template-columns: max-content auto; gap: 0.2em 1.5em; }
+dt { font-weight: bold; }
+dd { margin: 0; }
+form { display: flex; flex-wrap: wrap; gap: 0.5em 1em; align-items: center; }
+input[type=number] { width: 6em; font-size: 1.2em; }
+input:focus, button:focus { outline: 3px solid #1f5fbf; outline-offset: 2px; }
+button { font-size: 1em; padding: 0.3em 1.2em; }
+code { background: #f0f0f0; padding: 0.1em 0.3em; }
+)";
 
 const char* const pageScript =
     R"(// Sends a code as the form says, and shows the code the board holds.

@@ -23,6 +23,7 @@ Identity identityOf(const Instrument::Board& board, const std::string& listenHos
 
 std::string welcomePage(const Identity& identity, const std::string& token);
 extern const char* const pageScript;
+extern const char* const pageStyle;
 std::string stateJson(const Instrument::Board& board);
 std::string identificationXml(const Identity& identity);
 // Text made safe to stand in HTML or XML.
