@@ -23,6 +23,7 @@ public:
         std::optional<int> lastCode;                              // nothing while not known
         std::string identity;                                     // *IDN?'s answer
         std::deque<int> recentCodes; // the codes of the last frames sent whole, newest last
+        std::optional<std::string> lastFailure; // the port's, until a frame goes whole again
     };
 
     static constexpr std::size_t queueLimit = 16;

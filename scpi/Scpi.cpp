@@ -121,9 +121,11 @@ int runScpi(int argc, char** argv, std::shared_ptr<PortOutput> replacement) {
             say(*failure);
             server.tellEveryone(*failure);
             board.lastCode.reset(); // what the wiper holds is not known
+            board.lastFailure = *failure;
             return std::nullopt;
         }
         board.lastCode = code;
+        board.lastFailure.reset();
         board.recentCodes.push_back(code);
         if (board.recentCodes.size() > 16) {
             board.recentCodes.pop_front();

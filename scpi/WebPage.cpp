@@ -164,6 +164,8 @@ std::string welcomePage(const Identity& id, const std::string& token) {
 <p id="said" role="status" aria-live="polite"></p>
 <h2>Last frames</h2>
 <p id="frames">none yet</p>
+<h2>Errors</h2>
+<p id="failure">none</p>
 </main>
 </body>
 </html>
@@ -190,6 +192,7 @@ const code = document.getElementById("code");
 const slider = document.getElementById("slider");
 const said = document.getElementById("said");
 const frames = document.getElementById("frames");
+const failure = document.getElementById("failure");
 
 async function send(value) {
   const body = new URLSearchParams({ code: value, token: form.elements.token.value });
@@ -218,6 +221,7 @@ async function poll() {
       slider.value = state.code;
     }
     frames.textContent = state.frames.length ? state.frames.join(", ") : "none yet";
+    failure.textContent = state.failure === null ? "none" : state.failure;
   } catch (error) {
     said.textContent = "The instrument does not answer.";
   }
@@ -226,13 +230,32 @@ async function poll() {
 poll();
 )";
 
+// JSON's string: quotes, backslashes and control characters escaped.
+std::string jsonString(const std::string& text) {
+    std::string out = "\"";
+    for (const char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", c);
+            out += escape;
+        } else {
+            out += c;
+        }
+    }
+    return out + '"';
+}
+
 std::string stateJson(const Instrument::Board& board) {
     std::string json = "{\"code\":" + (board.lastCode ? std::to_string(*board.lastCode) : "null") +
                        ",\"frames\":[";
     for (std::size_t i = 0; i < board.recentCodes.size(); ++i) {
         json += (i ? "," : "") + std::to_string(board.recentCodes[i]);
     }
-    return json + "]}";
+    return json + "],\"failure\":" +
+           (board.lastFailure ? jsonString(*board.lastFailure) : std::string("null")) + "}";
 }
 
 std::string identificationXml(const Identity& id) {

@@ -3,9 +3,11 @@
 the identity and resources, the state and the identification XML, a code set through the page and
 one set over SCPI; every forged change refused (another Host, a foreign Origin, no or a wrong
 token, a GET, a body too long), each with no frame; the headers that keep it out of frames and
-scripts; and 100 half-sent requests that keep no one else out. web_check.py ZOVREL_SCPI"""
+scripts; 100 half-sent requests that keep no one else out; a port that fails, told on the page.
+web_check.py ZOVREL_SCPI FLAKY_SCPI"""
 import hashlib
 import http.client
+import json
 import os
 import re
 import socket
@@ -109,7 +111,8 @@ for name, method, headers, body, expected in (
 with socket.create_connection(("127.0.0.1", raw_port), timeout=10) as scpi:
     scpi.sendall(b"WIP 77;*OPC?\n")
     check("a code set over SCPI", scpi.recv(100), b"1\n")
-check("the state the page shows", request("GET", "/state")[2], '{"code":77,"frames":[42,43,77]}')
+check("the state the page shows", request("GET", "/state")[2],
+      '{"code":77,"frames":[42,43,77],"failure":null}')
 
 # 100 requests sent in half from one address keep no one else from the page or the SCPI door.
 stalled = []
@@ -169,6 +172,20 @@ check("the right password from another address", request(
     "POST", "/wiper", {**change, "Authorization": digest(headers["WWW-Authenticate"], "bench secret")}, body,
     source="127.0.0.3")[0], 200)
 check("its frame, and only it", frames(), [9])
+server.terminate()
+server.wait(30)
+
+# A port that will not open: the change says so, and the page's state tells the failure.
+server = subprocess.Popen([sys.argv[2], "--port=sim", "--listen=127.0.0.1:0", f"--http-port={http_port}"],
+                          stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True,
+                          env=dict(os.environ, ZOVREL_FAIL_OPENS="1"))
+for line in server.stderr:
+    if "web page on port" in line:
+        break
+token = re.search(r'name="token" value="([0-9a-f]+)"', request("GET", "/")[2]).group(1)
+check("a change the port refused", request("POST", "/wiper", change, f"code=3&token={token}")[0], 503)
+state = json.loads(request("GET", "/state")[2])
+check("the failure on the page", (state["code"], "would not open" in (state["failure"] or "")), (None, True))
 server.terminate()
 server.wait(30)
 print(f"PASS: the web page: identity, resources, XML, a code through it and one over SCPI, ten forged "
