@@ -11,6 +11,7 @@
 #include <cctype>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -27,13 +28,36 @@ std::string lower(std::string text) {
 }
 
 // "host:port" or "[v6]:port" without its port.
-std::string withoutPort(const std::string& host) {
+// "host", "host:port" or "[v6]" / "[v6]:port" without its port; nothing
+// for any other shape (a port that is not digits, text after the brackets).
+std::optional<std::string> withoutPort(const std::string& host) {
+    std::string name = host;
+    std::string port;
     if (!host.empty() && host.front() == '[') {
         const std::size_t close = host.find(']');
-        return close == std::string::npos ? host : host.substr(1, close - 1);
+        if (close == std::string::npos) {
+            return std::nullopt;
+        }
+        name = host.substr(1, close - 1);
+        const std::string rest = host.substr(close + 1);
+        if (!rest.empty() && rest.front() != ':') {
+            return std::nullopt;
+        }
+        port = rest.empty() ? "" : rest.substr(1);
+        if (!rest.empty() && port.empty()) {
+            return std::nullopt;
+        }
+    } else if (const std::size_t colon = host.find(':'); colon != std::string::npos) {
+        name = host.substr(0, colon);
+        port = host.substr(colon + 1);
+        if (port.empty()) {
+            return std::nullopt;
+        }
     }
-    const std::size_t colon = host.rfind(':');
-    return colon == std::string::npos || host.find(':') != colon ? host : host.substr(0, colon);
+    if (!std::all_of(port.begin(), port.end(), [](unsigned char c) { return std::isdigit(c); })) {
+        return std::nullopt;
+    }
+    return name;
 }
 
 std::string formField(const std::string& body, const std::string& name) {
@@ -204,7 +228,8 @@ bool HttpDoor::open(const ListenAddress& address, int port) {
         MHD_OPTION_SOCK_ADDR, found->ai_addr, MHD_OPTION_CONNECTION_LIMIT, connectionLimit,
         MHD_OPTION_PER_IP_CONNECTION_LIMIT, connectionsPerAddress, MHD_OPTION_CONNECTION_TIMEOUT,
         idleSeconds, MHD_OPTION_CONNECTION_MEMORY_LIMIT, requestMemory, MHD_OPTION_NOTIFY_COMPLETED,
-        &completed, nullptr, MHD_OPTION_END);
+        &completed, nullptr, MHD_OPTION_DIGEST_AUTH_RANDOM, sizeof nonceSeed_, nonceSeed_,
+        MHD_OPTION_NONCE_NC_SIZE, 64u, MHD_OPTION_END);
     if (!daemon_) {
         say_("the web page is not served: port " + service + " cannot be taken (" +
              errorText(errno) + ")");
@@ -246,9 +271,19 @@ void HttpDoor::watch(std::vector<pollfd>& watched) {
 // Run when its descriptor is ready or its own timeout is due: the passes
 // the SCPI doors make cost it nothing.
 void HttpDoor::serve(const pollfd* ready) {
-    if (ready[0].revents != 0 || (due_ && Clock::now() >= *due_)) {
+    if (ready[0].revents != 0 || (due_ && Clock::now() >= *due_) || rerun_) {
+        const unsigned before = connections();
         MHD_run(daemon_);
+        // A run that closed connections may have left the listening socket
+        // out of the epoll set (it is taken out at the connection limit and
+        // put back by the next run): that run is due at once.
+        rerun_ = connections() < before;
     }
+}
+
+unsigned HttpDoor::connections() const {
+    const auto* info = MHD_get_daemon_info(daemon_, MHD_DAEMON_INFO_CURRENT_CONNECTIONS);
+    return info ? info->num_connections : 0;
 }
 
 std::optional<Door::Clock::time_point> HttpDoor::nextDeadline() const {
@@ -282,7 +317,8 @@ void HttpDoor::passwordTried(const std::string& address, bool right) {
 }
 
 bool HttpDoor::knownHost(const std::string& host) const {
-    return !host.empty() && hosts_.count(lower(withoutPort(host))) > 0;
+    const auto name = withoutPort(host);
+    return name && !name->empty() && hosts_.count(lower(*name)) > 0;
 }
 
 HttpDoor::Reply HttpDoor::answer(const std::string& method, const std::string& url,

@@ -46,7 +46,7 @@ public:
 
     void watch(std::vector<pollfd>& watched) override;
     void serve(const pollfd* ready) override;
-    bool runnable() const override { return false; }
+    bool runnable() const override { return rerun_; }
     std::optional<Clock::time_point> nextDeadline() const override;
     void tellEveryone(const std::string&) override {} // the page shows the board's own state
 
@@ -65,6 +65,7 @@ private:
         int wrong = 0;
         Clock::time_point notBefore;
     };
+    unsigned connections() const;
     Reply change(const std::function<std::string(const char*)>& header, const std::string& body);
 
     Instrument::Board& board_;
@@ -78,4 +79,5 @@ private:
     std::string password_;
     std::map<std::string, Tries> tries_; // wrong passwords by address, while any is held against it
     mutable std::optional<Clock::time_point> due_; // when its own timeout comes
+    bool rerun_ = false; // the last run closed connections: run again at once
 };

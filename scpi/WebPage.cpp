@@ -152,7 +152,7 @@ std::string welcomePage(const Identity& id, const std::string& token) {
 <ul>)" + resources +
            R"(</ul>
 <h2>The wiper</h2>
-<form id="wiper" method="post" action="/wiper">
+<form id="wiper" method="post" action="/wiper" novalidate>
 <input type="hidden" name="token" value=")" +
            escaped(token) + R"(">
 <label for="code">Code, 0 to 127</label>
@@ -193,6 +193,10 @@ const slider = document.getElementById("slider");
 const said = document.getElementById("said");
 const frames = document.getElementById("frames");
 const failure = document.getElementById("failure");
+// The field shows the board's code unless a code is being typed in it.
+let typing = false;
+code.addEventListener("input", () => { typing = true; });
+code.addEventListener("blur", () => { typing = false; });
 
 async function send(value) {
   const body = new URLSearchParams({ code: value, token: form.elements.token.value });
@@ -202,7 +206,8 @@ async function send(value) {
 
 form.addEventListener("submit", (event) => {
   event.preventDefault();
-  if (code.checkValidity()) {
+  if (code.checkValidity() && code.value !== "") {
+    typing = false;
     slider.value = code.value;
     send(code.value);
   } else {
@@ -214,7 +219,7 @@ slider.addEventListener("change", () => { code.value = slider.value; send(slider
 async function poll() {
   try {
     const state = await (await fetch("/state", { cache: "no-store" })).json();
-    if (document.activeElement !== code && state.code !== null) {
+    if (!typing && state.code !== null) {
       code.value = state.code;
     }
     if (document.activeElement !== slider && state.code !== null) {

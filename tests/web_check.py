@@ -88,6 +88,9 @@ for name, method, headers, body, expected in (
         ("named by a page's own Referer", "POST", {"Referer": self + "/"}, f"code=43&token={token}", 200),
         ("through another host name", "POST", {"Host": "evil.example", "Origin": "http://evil.example"},
          f"code=1&token={token}", 421),
+        ("through a name in brackets", "POST", {"Host": "[::1]evil.example", "Origin": self},
+         f"code=1&token={token}", 421),
+        ("through a port of letters", "POST", {"Host": "localhost:abc", "Origin": self}, f"code=1&token={token}", 421),
         ("from a foreign origin", "POST", {"Origin": "http://evil.example"}, f"code=2&token={token}", 403),
         ("from nowhere said", "POST", {}, f"code=3&token={token}", 403),
         ("without the token", "POST", {"Origin": self}, "code=4", 403),
@@ -128,6 +131,24 @@ with socket.create_connection(("127.0.0.1", raw_port), timeout=10) as scpi:
 took = time.monotonic() - began
 for s in stalled:
     s.close()
+# The most connections at once, from four addresses, then gone: the page is served again.
+full, descriptors = [], lambda: len(os.listdir(f"/proc/{server.pid}/fd"))
+base = descriptors()
+for source in ("127.0.0.3", "127.0.0.4", "127.0.0.5", "127.0.0.6"):
+    for _ in range(8):
+        s = socket.create_connection(("127.0.0.1", http_port), timeout=10, source_address=(source, 0))
+        s.sendall(b"GET / HTTP/1.1\r\n")
+        full.append(s)
+deadline = time.monotonic() + 10
+while descriptors() < base + 32 and time.monotonic() < deadline:  # until the server has taken them all
+    time.sleep(0.01)
+waiting = socket.create_connection(("127.0.0.1", http_port), timeout=10, source_address=("127.0.0.2", 0))
+waiting.sendall(b"GET /state HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n")  # one more, while none is free
+for s in full:
+    s.close()
+check("the one that waited, once they were gone", waiting.recv(100).startswith(b"HTTP/1.1 200"), True)
+waiting.close()
+check("the page after the most connections at once", request("GET", "/state", source="127.0.0.2")[0], 200)
 server.terminate()
 server.wait(30)
 
