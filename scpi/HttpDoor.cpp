@@ -158,18 +158,37 @@ MHD_Result handle(void* cls, MHD_Connection* connection, const char* url, const 
         const int checked = MHD_digest_auth_check2(
             connection, realm, "admin", door->password().c_str(), 300, MHD_DIGEST_ALG_SHA256);
         if (checked != MHD_YES) {
-            // A first request carries no answer to the challenge: only a
-            // wrong answer counts against the address.
-            if (!header("Authorization").empty() && checked != MHD_INVALID_NONCE) {
+            // The library says no alike for a wrong password and for a nonce
+            // it no longer holds: only a wrong answer to the nonce this
+            // address was given last, a moment ago, counts against it, so
+            // that nobody can lock another out by wearing nonces out.
+            const std::string given = header("Authorization");
+            const std::size_t at = given.find("nonce=\"");
+            const std::string nonce = at == std::string::npos
+                                          ? ""
+                                          : given.substr(at + 7, given.find('"', at + 7) - at - 7);
+            const bool wrong =
+                checked == MHD_NO && !nonce.empty() && door->lastNonce(address, nonce);
+            if (wrong) {
                 door->passwordTried(address, false);
             }
             const std::string text = "Changes need the password (user admin).\n";
             MHD_Response* response = MHD_create_response_from_buffer(
                 text.size(), const_cast<char*>(text.data()), MHD_RESPMEM_MUST_COPY);
             secure(response, "text/plain; charset=utf-8");
-            const MHD_Result queued = MHD_queue_auth_fail_response2(
-                connection, realm, realm, response, checked == MHD_INVALID_NONCE ? MHD_YES : MHD_NO,
-                MHD_DIGEST_ALG_SHA256);
+            const MHD_Result queued =
+                MHD_queue_auth_fail_response2(connection, realm, realm, response,
+                                              wrong ? MHD_NO : MHD_YES, MHD_DIGEST_ALG_SHA256);
+            // The nonce just given, for telling a wrong answer to it later.
+            if (const char* challenge =
+                    MHD_get_response_header(response, MHD_HTTP_HEADER_WWW_AUTHENTICATE)) {
+                const std::string text = challenge;
+                const std::size_t from = text.find("nonce=\"");
+                if (from != std::string::npos) {
+                    door->gaveNonce(address,
+                                    text.substr(from + 7, text.find('"', from + 7) - from - 7));
+                }
+            }
             MHD_destroy_response(response);
             return queued;
         }
@@ -219,9 +238,12 @@ bool HttpDoor::open(const ListenAddress& address, int port) {
         return false;
     }
     std::unique_ptr<addrinfo, void (*)(addrinfo*)> info(found, freeaddrinfo);
-    unsigned flags = MHD_USE_EPOLL | MHD_USE_ERROR_LOG;
+    // The library's own log is left off: a client's malformed request is not
+    // this server's failure, and would let anyone fill its log.
+    unsigned flags = MHD_USE_EPOLL;
     if (found->ai_family == AF_INET6) {
-        flags |= MHD_USE_IPv6;
+        // [::] takes IPv4 clients too, as the SCPI doors do.
+        flags |= address.host == "::" ? MHD_USE_DUAL_STACK : MHD_USE_IPv6;
     }
     daemon_ = MHD_start_daemon(
         flags, static_cast<std::uint16_t>(port), nullptr, nullptr, &handle, this,
@@ -229,7 +251,7 @@ bool HttpDoor::open(const ListenAddress& address, int port) {
         MHD_OPTION_PER_IP_CONNECTION_LIMIT, connectionsPerAddress, MHD_OPTION_CONNECTION_TIMEOUT,
         idleSeconds, MHD_OPTION_CONNECTION_MEMORY_LIMIT, requestMemory, MHD_OPTION_NOTIFY_COMPLETED,
         &completed, nullptr, MHD_OPTION_DIGEST_AUTH_RANDOM, sizeof nonceSeed_, nonceSeed_,
-        MHD_OPTION_NONCE_NC_SIZE, 64u, MHD_OPTION_END);
+        MHD_OPTION_NONCE_NC_SIZE, 4096u, MHD_OPTION_END);
     if (!daemon_) {
         say_("the web page is not served: port " + service + " cannot be taken (" +
              errorText(errno) + ")");
@@ -271,7 +293,9 @@ void HttpDoor::watch(std::vector<pollfd>& watched) {
 // Run when its descriptor is ready or its own timeout is due: the passes
 // the SCPI doors make cost it nothing.
 void HttpDoor::serve(const pollfd* ready) {
-    if (ready[0].revents != 0 || (due_ && Clock::now() >= *due_) || rerun_) {
+    MHD_UNSIGNED_LONG_LONG ms = 0;
+    const bool due = MHD_get_timeout(daemon_, &ms) == MHD_YES && ms == 0;
+    if (ready[0].revents != 0 || due || rerun_) {
         const unsigned before = connections();
         MHD_run(daemon_);
         // A run that closed connections may have left the listening socket
@@ -288,10 +312,23 @@ unsigned HttpDoor::connections() const {
 
 std::optional<Door::Clock::time_point> HttpDoor::nextDeadline() const {
     MHD_UNSIGNED_LONG_LONG ms = 0;
-    due_ = MHD_get_timeout(daemon_, &ms) == MHD_YES
-               ? std::optional(Clock::now() + std::chrono::milliseconds(ms))
-               : std::nullopt;
-    return due_;
+    if (MHD_get_timeout(daemon_, &ms) != MHD_YES) {
+        return std::nullopt;
+    }
+    return Clock::now() + std::chrono::milliseconds(ms);
+}
+
+void HttpDoor::gaveNonce(const std::string& address, const std::string& nonce) {
+    if (nonces_.size() >= 1024 && !nonces_.count(address)) {
+        nonces_.clear(); // bounded: forgetting only spares a wrong answer its count
+    }
+    nonces_[address] = {nonce, Clock::now()};
+}
+
+bool HttpDoor::lastNonce(const std::string& address, const std::string& nonce) const {
+    const auto found = nonces_.find(address);
+    return found != nonces_.end() && found->second.first == nonce &&
+           Clock::now() - found->second.second < std::chrono::seconds(60);
 }
 
 std::optional<int> HttpDoor::waitBeforeTrying(const std::string& address) const {

@@ -39,6 +39,9 @@ public:
     // before that address may try again (a second, then two... a minute).
     std::optional<int> waitBeforeTrying(const std::string& address) const;
     void passwordTried(const std::string& address, bool right);
+    void gaveNonce(const std::string& address, const std::string& nonce);
+    // Whether nonce is the one this address was given last, a minute ago at most.
+    bool lastNonce(const std::string& address, const std::string& nonce) const;
     // Serves on port of the listen address's host; false, having said why,
     // when it cannot.
     bool open(const ListenAddress& address, int port);
@@ -78,6 +81,6 @@ private:
     std::set<std::string> hosts_; // the names and addresses this instrument answers to
     std::string password_;
     std::map<std::string, Tries> tries_; // wrong passwords by address, while any is held against it
-    mutable std::optional<Clock::time_point> due_; // when its own timeout comes
+    std::map<std::string, std::pair<std::string, Clock::time_point>> nonces_; // the last given
     bool rerun_ = false; // the last run closed connections: run again at once
 };

@@ -143,6 +143,7 @@ int runScpi(int argc, char** argv, std::shared_ptr<PortOutput> replacement) {
             server.addDoor(std::move(vxi11));
         }
         unsigned short httpPort = 0;
+        bool started = true; // a page asked for and not served is a failure to start
         if (line.options.httpPort != 0) {
             auto page =
                 std::make_unique<HttpDoor>(board,
@@ -152,20 +153,23 @@ int runScpi(int argc, char** argv, std::shared_ptr<PortOutput> replacement) {
             if (!password.empty()) {
                 page->requirePassword(password);
             }
-            if (page->open(line.options.listenAddress, line.options.httpPort)) {
+            started = page->open(line.options.listenAddress, line.options.httpPort);
+            if (started) {
                 server.addDoor(std::move(page));
                 httpPort = static_cast<unsigned short>(line.options.httpPort);
             }
         }
         // Found by mDNS only where it can be reached from elsewhere.
         Advertiser advertiser(say);
-        if (Advertiser::reachesOut(line.options.listenAddress) &&
+        if (started && Advertiser::reachesOut(line.options.listenAddress) &&
             advertiser.start({line.options.listenAddress, rawPort, vxi11Served, httpPort})) {
             server.setWait([&advertiser](std::vector<pollfd>& watched, int timeoutMs) {
                 return advertiser.wait(watched, timeoutMs);
             });
         }
-        status = server.serve(say);
+        if (started) {
+            status = server.serve(say);
+        }
     }
     if (const auto traceFailure = stack.finish()) {
         say(*traceFailure);

@@ -200,8 +200,12 @@ code.addEventListener("blur", () => { typing = false; });
 
 async function send(value) {
   const body = new URLSearchParams({ code: value, token: form.elements.token.value });
-  const reply = await fetch("/wiper", { method: "POST", body, credentials: "same-origin" });
-  said.textContent = reply.ok ? "Code " + value + " sent." : "Not sent: " + (await reply.text());
+  try {
+    const reply = await fetch("/wiper", { method: "POST", body, credentials: "same-origin" });
+    said.textContent = reply.ok ? "Code " + value + " sent." : "Not sent: " + (await reply.text());
+  } catch (error) {
+    said.textContent = "Not sent: the instrument does not answer.";
+  }
 }
 
 form.addEventListener("submit", (event) => {
@@ -227,6 +231,9 @@ async function poll() {
     }
     frames.textContent = state.frames.length ? state.frames.join(", ") : "none yet";
     failure.textContent = state.failure === null ? "none" : state.failure;
+    if (said.textContent === "The instrument does not answer.") {
+      said.textContent = "";
+    }
   } catch (error) {
     said.textContent = "The instrument does not answer.";
   }
@@ -234,6 +241,8 @@ async function poll() {
 }
 poll();
 )";
+
+namespace {
 
 // JSON's string: quotes, backslashes and control characters escaped.
 std::string jsonString(const std::string& text) {
@@ -252,6 +261,8 @@ std::string jsonString(const std::string& text) {
     }
     return out + '"';
 }
+
+} // namespace
 
 std::string stateJson(const Instrument::Board& board) {
     std::string json = "{\"code\":" + (board.lastCode ? std::to_string(*board.lastCode) : "null") +

@@ -517,6 +517,10 @@ CommandLine readCommandLine(const std::vector<std::string>& arguments, Program p
         }
         if (!given("http-password-file").empty()) {
             line.options.httpPasswordFile = given("http-password-file").front();
+            if (line.options.httpPort == 0) {
+                return misuse(program, "--http-password-file guards the web page: it needs "
+                                       "--http-port");
+            }
         }
         return line;
     }

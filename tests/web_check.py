@@ -152,6 +152,16 @@ check("the page after the most connections at once", request("GET", "/state", so
 server.terminate()
 server.wait(30)
 
+# A page that cannot be served ends the start (its port taken); a password with no page is misuse.
+with socket.socket() as taken:
+    taken.bind(("127.0.0.1", 0))
+    taken.listen()
+    ended = subprocess.run([sys.argv[1], "--port=sim", "--listen=127.0.0.1:0",
+                            f"--http-port={taken.getsockname()[1]}"], capture_output=True, text=True, timeout=30)
+    check("a page whose port is taken", (ended.returncode, "web page is not served" in ended.stderr), (1, True))
+check("a password with no page", subprocess.run([sys.argv[1], "--http-password-file=x"], capture_output=True,
+                                                timeout=30).returncode, 2)
+
 # With a password, the page stays readable and a change needs HTTP Digest as admin; wrong answers
 # are slowed, each address on its own.
 with open(os.path.join(work, "password"), "w") as f:
