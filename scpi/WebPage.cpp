@@ -93,6 +93,7 @@ Identity identityOf(const Instrument::Board& board, const std::string& listenHos
                 id.address = address;
                 id.netmask = i->ifa_netmask ? numeric(i->ifa_netmask) : "";
                 id.mac = macs[i->ifa_name];
+                id.interfaceName = i->ifa_name;
             }
         }
         freeifaddrs(list);
@@ -290,7 +291,10 @@ std::string identificationXml(const Identity& id) {
            "on a parallel port</ManufacturerDescription>\n  <HomepageURL>" +
            escaped(id.homepage) + "</HomepageURL>\n  <DriverURL>" + escaped(id.homepage) +
            R"(</DriverURL>
-  <Interface xsi:type="NetworkInformation" InterfaceType="LXI" IPType="IPv4" InterfaceName="eth0" xmlns:xsi="http://www.w3.org/2001/XMLSchema-instance">
+  <Interface xsi:type="NetworkInformation" InterfaceType="LXI" IPType=")" +
+           std::string(id.address.find(':') != std::string::npos ? "IPv6" : "IPv4") +
+           "\" InterfaceName=\"" + escaped(id.interfaceName.empty() ? "lo" : id.interfaceName) +
+           R"(" xmlns:xsi="http://www.w3.org/2001/XMLSchema-instance">
 )" + resources +
            "    <Hostname>" + escaped(id.hostname) + "</Hostname>\n    <IPAddress>" +
            escaped(id.address) + "</IPAddress>\n    <SubnetMask>" + escaped(id.netmask) +

@@ -14,6 +14,7 @@ struct Identity {
     std::string address; // the IP address the page is served on
     std::string netmask;
     std::string mac;
+    std::string interfaceName;          // the interface holding the address
     std::vector<std::string> resources; // VISA resource strings
     std::string homepage;               // the page's own URL
 };
