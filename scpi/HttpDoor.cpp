@@ -6,6 +6,7 @@
 #include <microhttpd.h>
 #include <netdb.h>
 #include <sys/random.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <cctype>
@@ -134,6 +135,11 @@ MHD_Result handle(void* cls, MHD_Connection* connection, const char* url, const 
         *uploadSize = 0;
         return MHD_YES;
     }
+    // The request is whole: the next one on this connection has its own time.
+    if (const auto* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+        info && info->socket_context) {
+        static_cast<HttpDoor::Peer*>(info->socket_context)->began = Door::Clock::now();
+    }
     const auto header = [connection](const char* name) {
         const char* value = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, name);
         return std::string(value ? value : "");
@@ -201,6 +207,22 @@ MHD_Result handle(void* cls, MHD_Connection* connection, const char* url, const 
     return respond(connection, reply);
 }
 
+void connectionNotice(void* cls, MHD_Connection* connection, void** context,
+                      MHD_ConnectionNotificationCode code) {
+    auto* door = static_cast<HttpDoor*>(cls);
+    if (code == MHD_CONNECTION_NOTIFY_STARTED) {
+        const auto* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+        auto* peer = new HttpDoor::Peer{Door::Clock::now(), info ? info->connect_fd : -1};
+        door->peers_.insert(peer);
+        *context = peer;
+    } else if (*context) {
+        auto* peer = static_cast<HttpDoor::Peer*>(*context);
+        door->peers_.erase(peer);
+        delete peer;
+        *context = nullptr;
+    }
+}
+
 void completed(void*, MHD_Connection*, void** state, MHD_RequestTerminationCode) {
     delete static_cast<Request*>(*state);
     *state = nullptr;
@@ -251,7 +273,8 @@ bool HttpDoor::open(const ListenAddress& address, int port) {
         MHD_OPTION_PER_IP_CONNECTION_LIMIT, connectionsPerAddress, MHD_OPTION_CONNECTION_TIMEOUT,
         idleSeconds, MHD_OPTION_CONNECTION_MEMORY_LIMIT, requestMemory, MHD_OPTION_NOTIFY_COMPLETED,
         &completed, nullptr, MHD_OPTION_DIGEST_AUTH_RANDOM, sizeof nonceSeed_, nonceSeed_,
-        MHD_OPTION_NONCE_NC_SIZE, 4096u, MHD_OPTION_END);
+        MHD_OPTION_NONCE_NC_SIZE, 4096u, MHD_OPTION_NOTIFY_CONNECTION, &connectionNotice, this,
+        MHD_OPTION_END);
     if (!daemon_) {
         say_("the web page is not served: port " + service + " cannot be taken (" +
              errorText(errno) + ")");
@@ -293,6 +316,7 @@ void HttpDoor::watch(std::vector<pollfd>& watched) {
 // Run when its descriptor is ready or its own timeout is due: the passes
 // the SCPI doors make cost it nothing.
 void HttpDoor::serve(const pollfd* ready) {
+    dropLateRequests();
     MHD_UNSIGNED_LONG_LONG ms = 0;
     const bool due = MHD_get_timeout(daemon_, &ms) == MHD_YES && ms == 0;
     if (ready[0].revents != 0 || due || rerun_) {
@@ -305,17 +329,36 @@ void HttpDoor::serve(const pollfd* ready) {
     }
 }
 
+// The library's own timeout is for silence: a request that trickles in a
+// byte at a time would hold its place for hours. Its socket is shut, which
+// the library then sees and closes like any other.
+void HttpDoor::dropLateRequests() {
+    const auto now = Clock::now();
+    for (Peer* peer : peers_) {
+        if (peer->fd >= 0 && now - peer->began >= requestTime) {
+            ::shutdown(peer->fd, SHUT_RDWR);
+            peer->fd = -1; // shut once
+        }
+    }
+}
+
 unsigned HttpDoor::connections() const {
     const auto* info = MHD_get_daemon_info(daemon_, MHD_DAEMON_INFO_CURRENT_CONNECTIONS);
     return info ? info->num_connections : 0;
 }
 
 std::optional<Door::Clock::time_point> HttpDoor::nextDeadline() const {
+    std::optional<Clock::time_point> nearest;
     MHD_UNSIGNED_LONG_LONG ms = 0;
-    if (MHD_get_timeout(daemon_, &ms) != MHD_YES) {
-        return std::nullopt;
+    if (MHD_get_timeout(daemon_, &ms) == MHD_YES) {
+        nearest = Clock::now() + std::chrono::milliseconds(ms);
     }
-    return Clock::now() + std::chrono::milliseconds(ms);
+    for (const Peer* peer : peers_) {
+        if (peer->fd >= 0 && (!nearest || peer->began + requestTime < *nearest)) {
+            nearest = peer->began + requestTime;
+        }
+    }
+    return nearest;
 }
 
 void HttpDoor::gaveNonce(const std::string& address, const std::string& nonce) {

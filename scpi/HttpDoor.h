@@ -25,7 +25,10 @@ class HttpDoor : public Door {
 public:
     static constexpr unsigned connectionLimit = 32;
     static constexpr unsigned connectionsPerAddress = 8;
-    static constexpr unsigned idleSeconds = 10; // a request not finished by then is dropped
+    static constexpr unsigned idleSeconds = 10; // a connection silent this long is dropped
+    // A request not whole this long after its connection opened, or after
+    // the answer before it, is dropped however it trickles in.
+    static constexpr auto requestTime = std::chrono::seconds(10);
     static constexpr std::size_t requestMemory = 16 * 1024; // a request's line, headers and body
     static constexpr std::size_t bodyLimit = 256;
 
@@ -69,6 +72,18 @@ private:
         Clock::time_point notBefore;
     };
     unsigned connections() const;
+    void dropLateRequests();
+
+public:
+    // Each connection: when its request began, and its socket. Kept by the
+    // library's connection notices; a request answered starts the clock again.
+    struct Peer {
+        Clock::time_point began;
+        int fd = -1;
+    };
+    std::set<Peer*> peers_;
+
+private:
     Reply change(const std::function<std::string(const char*)>& header, const std::string& body);
 
     Instrument::Board& board_;

@@ -10,6 +10,7 @@ import http.client
 import json
 import os
 import re
+import select
 import socket
 import subprocess
 import sys
@@ -148,6 +149,26 @@ for s in full:
     s.close()
 check("the one that waited, once they were gone", waiting.recv(100).startswith(b"HTTP/1.1 200"), True)
 waiting.close()
+# The most connections at once, each trickling a byte a second so that none is ever silent: each
+# is dropped once its request has taken 10 s, and the page is served again.
+trickling = []
+for source in ("127.0.0.3", "127.0.0.4", "127.0.0.5", "127.0.0.6"):
+    for _ in range(8):
+        trickling.append(socket.create_connection(("127.0.0.1", http_port), timeout=10, source_address=(source, 0)))
+began, dropped = time.monotonic(), set()
+while len(dropped) < len(trickling) and time.monotonic() - began < 30:
+    for s in trickling:
+        if s not in dropped:
+            try:
+                s.sendall(b"X")
+                if select.select([s], [], [], 0)[0] and not s.recv(100):
+                    dropped.add(s)
+            except OSError:
+                dropped.add(s)
+    time.sleep(1)  # the trickle's pace, not a synchronisation
+check("requests trickled in past their time, dropped", len(dropped), len(trickling))
+for s in trickling:
+    s.close()
 check("the page after the most connections at once", request("GET", "/state", source="127.0.0.2")[0], 200)
 server.terminate()
 server.wait(30)
