@@ -23,7 +23,8 @@ std::string words(std::initializer_list<std::uint32_t> values) {
 } // namespace
 
 // RPC records cut from a stream as it arrives, with a record limit of 16
-// bytes and a fragment limit of 4; calls' headers; replies' records.
+// bytes and a fragment limit of 4; calls' headers (replies are checked
+// byte by byte by the VXI-11 client test).
 class Vxi11TransportTest : public QObject {
     Q_OBJECT
 
@@ -103,17 +104,6 @@ private slots:
             QCOMPARE(int(header->procedure), procedure);
             QCOMPARE(record.mid(qsizetype(header->argumentsAt)).endsWith("args"), procedure == 11);
         }
-    }
-
-    void replies() {
-        std::string out;
-        rpc::appendVersionMismatch(out, 9);
-        rpc::appendAccepted(out, 10, rpc::Accepted::ProgramMismatch);
-        rpc::appendAccepted(out, 11, rpc::Accepted::Success, words({42}));
-        QCOMPARE(QByteArray::fromStdString(out),
-                 QByteArray::fromStdString(words({0x80000000u | 24, 9, 1, 1, 0, 2, 2}) +
-                                           words({0x80000000u | 32, 10, 1, 0, 0, 0, 2, 1, 1}) +
-                                           words({0x80000000u | 28, 11, 1, 0, 0, 0, 0, 42})));
     }
 };
 
