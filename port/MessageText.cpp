@@ -85,6 +85,13 @@ std::string printable(std::string_view text) {
     return shown;
 }
 
+std::string inQuotes(std::string_view text) {
+    std::string shown = "'";
+    shown += printable(text);
+    shown += '\'';
+    return shown;
+}
+
 std::optional<unsigned long> readDecimal(std::string_view text, unsigned long most) {
     unsigned long value = 0;
     const char* end = text.data() + text.size();

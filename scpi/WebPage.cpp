@@ -266,13 +266,16 @@ std::string jsonString(const std::string& text) {
 } // namespace
 
 std::string stateJson(const Instrument::Board& board) {
-    std::string json = "{\"code\":" + (board.lastCode ? std::to_string(*board.lastCode) : "null") +
-                       ",\"frames\":[";
+    std::string json = "{\"code\":";
+    json += board.lastCode ? std::to_string(*board.lastCode) : std::string("null");
+    json += ",\"frames\":[";
     for (std::size_t i = 0; i < board.recentCodes.size(); ++i) {
-        json += (i ? "," : "") + std::to_string(board.recentCodes[i]);
+        if (i) json += ',';
+        json += std::to_string(board.recentCodes[i]);
     }
-    return json + "],\"failure\":" +
-           (board.lastFailure ? jsonString(*board.lastFailure) : std::string("null")) + "}";
+    json += "],\"failure\":";
+    json += board.lastFailure ? jsonString(*board.lastFailure) : std::string("null");
+    return json + '}';
 }
 
 std::string identificationXml(const Identity& id) {

@@ -167,7 +167,7 @@ public:
         : Meter("the meter at " + resource), socket_(name(), host, port, timeoutMs, stops) {}
 
     void send(const std::string& command) override {
-        socket_.sendAll(command + "\n", "'" + printable(command) + "'");
+        socket_.sendAll(command + "\n", inQuotes(command));
     }
     std::string query(const std::string& command) override {
         // Lines the meter sent unasked (a reply to a command that has none)
@@ -182,7 +182,7 @@ public:
                 held_.erase(0, end + 1);
                 return withoutNewLine(reply);
             }
-            socket_.receive(held_, 4096, "'" + printable(command) + "'", deadline);
+            socket_.receive(held_, 4096, inQuotes(command), deadline);
             if (held_.size() > 65536) {
                 throw MeterError(name() + " answered more than 64 KiB with no new line");
             }
@@ -238,7 +238,7 @@ public:
     void send(const std::string& command) override {
         auto results =
             call(*core_, vxi11::client::write(++xid_, lid_, core_->timeoutMs(), command + "\n"),
-                 "'" + printable(command) + "'");
+                 inQuotes(command));
         if (const auto error = results.word(); error != 0u) {
             fail(error, "take '" + printable(command) + "'");
         }
@@ -248,7 +248,7 @@ public:
         std::string reply;
         for (;;) {
             auto results = call(*core_, vxi11::client::read(++xid_, lid_, core_->timeoutMs()),
-                                "'" + printable(command) + "'");
+                                inQuotes(command));
             const auto error = results.word();
             const auto reason = results.word();
             const auto data = results.opaque();

@@ -266,7 +266,7 @@ int reanalyse(const SweepOptions& options, const Plotter& plot) {
     std::string why;
     const auto saved = readRecord(in, why);
     if (!saved) {
-        ::say(Program::Sweep, "'" + printable(options.fromCsv) + "' cannot be analysed: " + why);
+        ::say(Program::Sweep, inQuotes(options.fromCsv) + " cannot be analysed: " + why);
         return 1;
     }
     return report(saved->rows, saved->ends, options, saved->step, plot, 0);
