@@ -1,5 +1,7 @@
 #include "scpi/WebPage.h"
 
+#include "scpi/NetworkFacts.h"
+
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <netdb.h>
@@ -100,6 +102,11 @@ Identity identityOf(const Instrument::Board& board, const std::string& listenHos
     }
     if (id.address.empty()) {
         id.address = listenHost;
+    }
+    if (!id.interfaceName.empty()) {
+        id.gateway = defaultGateway(id.interfaceName);
+        id.dhcp = addressLeased(id.interfaceName, id.address);
+        id.autoIp = linkLocal(id.address);
     }
     const std::string at =
         id.address.find(':') != std::string::npos ? "[" + id.address + "]" : id.address;
@@ -302,6 +309,7 @@ std::string identificationXml(const Identity& id) {
            "    <Hostname>" + escaped(id.hostname) + "</Hostname>\n    <IPAddress>" +
            escaped(id.address) + "</IPAddress>\n    <SubnetMask>" + escaped(id.netmask) +
            "</SubnetMask>\n    <MACAddress>" + escaped(id.mac) +
-           "</MACAddress>\n    <Gateway>0.0.0.0</Gateway>\n    <DHCPEnabled>false</DHCPEnabled>\n"
-           "    <AutoIPEnabled>false</AutoIPEnabled>\n  </Interface>\n</LXIDevice>\n";
+           "</MACAddress>\n    <Gateway>" + escaped(id.gateway) + "</Gateway>\n    <DHCPEnabled>" +
+           (id.dhcp ? "true" : "false") + "</DHCPEnabled>\n    <AutoIPEnabled>" +
+           (id.autoIp ? "true" : "false") + "</AutoIPEnabled>\n  </Interface>\n</LXIDevice>\n";
 }

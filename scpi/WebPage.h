@@ -15,6 +15,9 @@ struct Identity {
     std::string netmask;
     std::string mac;
     std::string interfaceName;          // the interface holding the address
+    std::string gateway = "0.0.0.0";    // its default route's, if it has one
+    bool dhcp = false;                  // the address was leased
+    bool autoIp = false;                // the address is link-local
     std::vector<std::string> resources; // VISA resource strings
     std::string homepage;               // the page's own URL
 };

@@ -41,12 +41,15 @@ ip netns add "$lab"
 ip link add zb$$ type veth peer name zl$$
 ip link set zb$$ netns "$bench"
 ip link set zl$$ netns "$lab"
-ip -n "$bench" addr add 192.0.2.1/24 brd + dev zb$$
+# The bench host's address leased (it has a lifetime) and its gateway the lab's: the identification
+# XML tells both.
+ip -n "$bench" addr add 192.0.2.1/24 brd + dev zb$$ valid_lft 3600 preferred_lft 3600
 ip -n "$lab" addr add 192.0.2.2/24 brd + dev zl$$
 for ns in "$bench" "$lab"; do
     ip -n "$ns" link set lo up
     ip -n "$ns" link set "$( [[ $ns == "$bench" ]] && echo zb$$ || echo zl$$ )" up multicast on
 done
+ip -n "$bench" route add default via 192.0.2.2
 
 cat >"$work/avahi.conf" <<EOF
 [server]
