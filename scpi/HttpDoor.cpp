@@ -1,8 +1,8 @@
 #include "scpi/HttpDoor.h"
 
 #include "port/MessageText.h"
+#include "scpi/Sockets.h"
 
-#include <ifaddrs.h>
 #include <microhttpd.h>
 #include <netdb.h>
 #include <sys/random.h>
@@ -28,7 +28,6 @@ std::string lower(std::string text) {
     return text;
 }
 
-// "host:port" or "[v6]:port" without its port.
 // "host", "host:port" or "[v6]" / "[v6]:port" without its port; nothing
 // for any other shape (a port that is not digits, text after the brackets).
 std::optional<std::string> withoutPort(const std::string& host) {
@@ -74,6 +73,48 @@ std::string formField(const std::string& body, const std::string& name) {
     return {};
 }
 
+// A cookie's value from a Cookie header ("a=1; b=2"); empty when absent.
+std::string cookieValue(const std::string& cookies, const std::string& name) {
+    std::size_t at = 0;
+    while (at < cookies.size()) {
+        const std::size_t end = std::min(cookies.find(';', at), cookies.size());
+        std::size_t from = at;
+        while (from < end && cookies[from] == ' ') {
+            ++from;
+        }
+        if (cookies.compare(from, name.size() + 1, name + "=") == 0) {
+            return cookies.substr(from + name.size() + 1, end - from - name.size() - 1);
+        }
+        at = end + 1;
+    }
+    return {};
+}
+
+std::string randomHex(std::size_t bytes) {
+    std::string hex;
+    for (std::size_t i = 0; i < bytes; ++i) {
+        unsigned char byte = 0;
+        while (::getrandom(&byte, 1, 0) != 1) {
+        }
+        static const char digits[] = "0123456789abcdef";
+        hex += digits[byte >> 4];
+        hex += digits[byte & 15];
+    }
+    return hex;
+}
+
+// The address a connection came in on, as a Host header would name it.
+std::string localAddressOf(MHD_Connection* connection) {
+    const auto* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+    sockaddr_storage local{};
+    socklen_t size = sizeof local;
+    if (!info || ::getsockname(info->connect_fd, reinterpret_cast<sockaddr*>(&local), &size) != 0) {
+        return {};
+    }
+    std::string text = hostText(reinterpret_cast<const sockaddr*>(&local));
+    return text.substr(0, text.find('%'));
+}
+
 bool sameText(const std::string& a, const std::string& b) {
     unsigned char differ = a.size() != b.size();
     for (std::size_t i = 0; i < std::min(a.size(), b.size()); ++i) {
@@ -108,6 +149,9 @@ MHD_Result respond(MHD_Connection* connection, const HttpDoor::Reply& reply,
     secure(response, reply.type);
     if (!reply.allow.empty()) {
         MHD_add_response_header(response, "Allow", reply.allow.c_str());
+    }
+    if (!reply.cookie.empty()) {
+        MHD_add_response_header(response, "Set-Cookie", reply.cookie.c_str());
     }
     if (!retryAfter.empty()) {
         MHD_add_response_header(response, "Retry-After", retryAfter.c_str());
@@ -144,16 +188,14 @@ MHD_Result handle(void* cls, MHD_Connection* connection, const char* url, const 
         const char* value = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, name);
         return std::string(value ? value : "");
     };
+    const std::string local = localAddressOf(connection);
     // A change on a page with a password: HTTP Digest as admin first.
     if (!door->password().empty() && std::strcmp(url, "/wiper") == 0 &&
-        std::strcmp(method, "POST") == 0 && door->knownHost(header("Host"))) {
+        std::strcmp(method, "POST") == 0 && door->knownHost(header("Host"), local)) {
         const auto* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
-        char address[NI_MAXHOST] = "";
-        getnameinfo(info->client_addr,
-                    info->client_addr->sa_family == AF_INET ? sizeof(sockaddr_in)
-                                                            : sizeof(sockaddr_in6),
-                    address, sizeof address, nullptr, 0, NI_NUMERICHOST);
-        if (const auto wait = door->waitBeforeTrying(address)) {
+        const std::string address = hostText(info->client_addr);
+        const std::string place = placeOf(info->client_addr);
+        if (const auto wait = door->waitBeforeTrying(place)) {
             return respond(connection,
                            {429,
                             "text/plain; charset=utf-8",
@@ -176,7 +218,7 @@ MHD_Result handle(void* cls, MHD_Connection* connection, const char* url, const 
             const bool wrong =
                 checked == MHD_NO && !nonce.empty() && door->lastNonce(address, nonce);
             if (wrong) {
-                door->passwordTried(address, false);
+                door->passwordTried(place, false);
             }
             const std::string text = "Changes need the password (user admin).\n";
             MHD_Response* response = MHD_create_response_from_buffer(
@@ -198,12 +240,12 @@ MHD_Result handle(void* cls, MHD_Connection* connection, const char* url, const 
             MHD_destroy_response(response);
             return queued;
         }
-        door->passwordTried(address, true);
+        door->passwordTried(place, true);
     }
     HttpDoor::Reply reply =
         request->tooLong
             ? HttpDoor::Reply{413, "text/plain; charset=utf-8", "The request is too long.\n", {}}
-            : door->answer(method, url, header, request->body);
+            : door->answer(method, url, header, request->body, local);
     return respond(connection, reply);
 }
 
@@ -212,7 +254,10 @@ void connectionNotice(void* cls, MHD_Connection* connection, void** context,
     auto* door = static_cast<HttpDoor*>(cls);
     if (code == MHD_CONNECTION_NOTIFY_STARTED) {
         const auto* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
-        auto* peer = new HttpDoor::Peer{Door::Clock::now(), info ? info->connect_fd : -1};
+        const auto* client =
+            MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+        auto* peer = new HttpDoor::Peer{Door::Clock::now(), info ? info->connect_fd : -1,
+                                        client ? placeOf(client->client_addr) : std::string()};
         door->peers_.insert(peer);
         *context = peer;
     } else if (*context) {
@@ -221,6 +266,10 @@ void connectionNotice(void* cls, MHD_Connection* connection, void** context,
         delete peer;
         *context = nullptr;
     }
+}
+
+MHD_Result admit(void* cls, const sockaddr* address, socklen_t) {
+    return static_cast<HttpDoor*>(cls)->mayConnect(placeOf(address)) ? MHD_YES : MHD_NO;
 }
 
 void completed(void*, MHD_Connection*, void** state, MHD_RequestTerminationCode) {
@@ -233,14 +282,8 @@ void completed(void*, MHD_Connection*, void** state, MHD_RequestTerminationCode)
 HttpDoor::HttpDoor(Instrument::Board& board, Identity identity,
                    std::function<void(std::string)> say)
     : board_(board), identity_(std::move(identity)), say_(std::move(say)) {
-    unsigned char random[16] = {};
-    [[maybe_unused]] const ssize_t got = ::getrandom(random, sizeof random, 0);
-    [[maybe_unused]] const ssize_t seeded = ::getrandom(nonceSeed_, sizeof nonceSeed_, 0);
-    for (const unsigned char byte : random) {
-        static const char digits[] = "0123456789abcdef";
-        token_ += digits[byte >> 4];
-        token_ += digits[byte & 15];
-    }
+    const std::string seed = randomHex(sizeof nonceSeed_ / 2);
+    std::memcpy(nonceSeed_, seed.data(), sizeof nonceSeed_);
 }
 
 HttpDoor::~HttpDoor() {
@@ -268,9 +311,9 @@ bool HttpDoor::open(const ListenAddress& address, int port) {
         flags |= address.host == "::" ? MHD_USE_DUAL_STACK : MHD_USE_IPv6;
     }
     daemon_ = MHD_start_daemon(
-        flags, static_cast<std::uint16_t>(port), nullptr, nullptr, &handle, this,
+        flags, static_cast<std::uint16_t>(port), &admit, this, &handle, this,
         MHD_OPTION_SOCK_ADDR, found->ai_addr, MHD_OPTION_CONNECTION_LIMIT, connectionLimit,
-        MHD_OPTION_PER_IP_CONNECTION_LIMIT, connectionsPerAddress, MHD_OPTION_CONNECTION_TIMEOUT,
+        MHD_OPTION_CONNECTION_TIMEOUT,
         idleSeconds, MHD_OPTION_CONNECTION_MEMORY_LIMIT, requestMemory, MHD_OPTION_NOTIFY_COMPLETED,
         &completed, nullptr, MHD_OPTION_DIGEST_AUTH_RANDOM, sizeof nonceSeed_, nonceSeed_,
         MHD_OPTION_NONCE_NC_SIZE, 4096u, MHD_OPTION_NOTIFY_CONNECTION, &connectionNotice, this,
@@ -281,30 +324,15 @@ bool HttpDoor::open(const ListenAddress& address, int port) {
         return false;
     }
     epoll_ = MHD_get_daemon_info(daemon_, MHD_DAEMON_INFO_EPOLL_FD)->epoll_fd;
-    // The names this instrument answers to: its own, the loopback's, and
-    // every address of this machine; any other is a page elsewhere trying
-    // to reach it through a name it controls.
+    // The names this instrument answers to: its own and the loopback's,
+    // with the address each request came in on; any other is a page
+    // elsewhere trying to reach it through a name it controls.
     hosts_ = {"localhost",
               "127.0.0.1",
               "::1",
               lower(identity_.hostname),
               lower(identity_.hostname) + ".local",
               lower(address.host)};
-    ifaddrs* list = nullptr;
-    if (getifaddrs(&list) == 0) {
-        for (ifaddrs* i = list; i; i = i->ifa_next) {
-            if (i->ifa_addr &&
-                (i->ifa_addr->sa_family == AF_INET || i->ifa_addr->sa_family == AF_INET6)) {
-                char host[NI_MAXHOST] = "";
-                getnameinfo(i->ifa_addr,
-                            i->ifa_addr->sa_family == AF_INET ? sizeof(sockaddr_in)
-                                                              : sizeof(sockaddr_in6),
-                            host, sizeof host, nullptr, 0, NI_NUMERICHOST);
-                hosts_.insert(lower(host));
-            }
-        }
-        freeifaddrs(list);
-    }
     say_("web page on port " + service);
     return true;
 }
@@ -383,28 +411,77 @@ std::optional<int> HttpDoor::waitBeforeTrying(const std::string& address) const 
         std::chrono::ceil<std::chrono::seconds>(found->second.notBefore - Clock::now()).count());
 }
 
-void HttpDoor::passwordTried(const std::string& address, bool right) {
+void HttpDoor::passwordTried(const std::string& place, bool right) {
+    const auto now = Clock::now();
+    constexpr auto forgiven = std::chrono::hours(1);
     if (right) {
-        tries_.erase(address);
+        tries_.erase(place);
         return;
     }
-    if (tries_.size() >= 1024 && !tries_.count(address)) {
-        tries_.erase(tries_.begin()); // bounded: some address is forgiven first
+    if (tries_.size() >= 1024 && !tries_.count(place)) {
+        // Bounded: the places forgiven go first, else the one free soonest.
+        std::erase_if(tries_, [&](const auto& t) { return now - t.second.notBefore >= forgiven; });
+        if (tries_.size() >= 1024) {
+            tries_.erase(std::min_element(tries_.begin(), tries_.end(), [](const auto& a, const auto& b) {
+                return a.second.notBefore < b.second.notBefore;
+            }));
+        }
     }
-    Tries& t = tries_[address];
+    Tries& t = tries_[place];
+    if (now - t.notBefore >= forgiven) {
+        t.wrong = 0;
+    }
     t.wrong = std::min(t.wrong + 1, 7);
     t.notBefore = Clock::now() + std::chrono::seconds(std::min(60, 1 << (t.wrong - 1)));
 }
 
-bool HttpDoor::knownHost(const std::string& host) const {
+bool HttpDoor::knownHost(const std::string& host, const std::string& localAddress) const {
     const auto name = withoutPort(host);
-    return name && !name->empty() && hosts_.count(lower(*name)) > 0;
+    return name && !name->empty() &&
+           (hosts_.count(lower(*name)) > 0 || lower(*name) == lower(localAddress));
+}
+
+bool HttpDoor::mayConnect(const std::string& place) const {
+    return std::count_if(peers_.begin(), peers_.end(),
+                         [&](const Peer* p) { return p->place == place; }) <
+           static_cast<long>(connectionsPerAddress);
+}
+
+HttpDoor::Session* HttpDoor::sessionOf(const std::function<std::string(const char*)>& header) {
+    const auto found = sessions_.find(cookieValue(header("Cookie"), sessionCookie));
+    if (found == sessions_.end() || Clock::now() - found->second.used >= sessionLife) {
+        return nullptr;
+    }
+    found->second.used = Clock::now();
+    return &found->second;
+}
+
+// The page, with its session's token; a browser without a session (or
+// with one forgotten) is given one.
+HttpDoor::Reply HttpDoor::welcome(const std::function<std::string(const char*)>& header) {
+    Reply reply{200, "text/html; charset=utf-8", {}};
+    Session* session = sessionOf(header);
+    if (!session) {
+        const auto now = Clock::now();
+        std::erase_if(sessions_, [&](const auto& s) { return now - s.second.used >= sessionLife; });
+        if (sessions_.size() >= sessionLimit) {
+            sessions_.erase(std::min_element(
+                sessions_.begin(), sessions_.end(),
+                [](const auto& a, const auto& b) { return a.second.used < b.second.used; }));
+        }
+        const std::string id = randomHex(16);
+        session = &sessions_[id];
+        *session = {randomHex(16), now};
+        reply.cookie = std::string(sessionCookie) + "=" + id + "; Path=/; HttpOnly; SameSite=Strict";
+    }
+    reply.body = welcomePage(identity_, session->token);
+    return reply;
 }
 
 HttpDoor::Reply HttpDoor::answer(const std::string& method, const std::string& url,
                                  const std::function<std::string(const char*)>& header,
-                                 const std::string& body) {
-    if (!knownHost(header("Host"))) {
+                                 const std::string& body, const std::string& localAddress) {
+    if (!knownHost(header("Host"), localAddress)) {
         return {421,
                 "text/plain; charset=utf-8",
                 "This instrument does not answer to that name.\n",
@@ -420,7 +497,7 @@ HttpDoor::Reply HttpDoor::answer(const std::string& method, const std::string& u
         return {405, "text/plain; charset=utf-8", "Only reading, here.\n", "GET, HEAD"};
     }
     if (url == "/") {
-        return {200, "text/html; charset=utf-8", welcomePage(identity_, token_), {}};
+        return welcome(header);
     }
     if (url == "/style.css") {
         return {200, "text/css; charset=utf-8", pageStyle, {}};
@@ -429,6 +506,7 @@ HttpDoor::Reply HttpDoor::answer(const std::string& method, const std::string& u
         return {200, "text/javascript; charset=utf-8", pageScript, {}};
     }
     if (url == "/state") {
+        sessionOf(header); // an open page keeps its session
         return {200, "application/json", stateJson(board_), {}};
     }
     if (url == "/lxi/identification") {
@@ -438,7 +516,8 @@ HttpDoor::Reply HttpDoor::answer(const std::string& method, const std::string& u
 }
 
 // A change must come from this page: its own origin (a browser says which
-// page sent a request), and the token only this page was given.
+// page sent a request), and the token given with the page to this browser's
+// session, which another site can neither read nor send.
 HttpDoor::Reply HttpDoor::change(const std::function<std::string(const char*)>& header,
                                  const std::string& body) {
     const std::string self = "http://" + header("Host");
@@ -449,7 +528,8 @@ HttpDoor::Reply HttpDoor::change(const std::function<std::string(const char*)>& 
     if (!sameOrigin) {
         return {403, "text/plain; charset=utf-8", "A change must come from this page.\n", {}};
     }
-    if (!sameText(formField(body, "token"), token_)) {
+    const Session* session = sessionOf(header);
+    if (!session || !sameText(formField(body, "token"), session->token)) {
         return {403,
                 "text/plain; charset=utf-8",
                 "The page's token is missing or old: reload the page.\n",

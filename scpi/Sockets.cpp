@@ -8,6 +8,7 @@
 #include <netinet/tcp.h>
 
 #include <cerrno>
+#include <cstring>
 #include <memory>
 
 namespace {
@@ -178,4 +179,31 @@ void tellLost(const std::string& who, int error, const std::function<void(std::s
     if (error != 0) {
         say(who + " lost: " + errorText(error));
     }
+}
+
+std::string hostText(const sockaddr* address) {
+    char host[NI_MAXHOST] = "";
+    getnameinfo(address,
+                address->sa_family == AF_INET ? sizeof(sockaddr_in) : sizeof(sockaddr_in6), host,
+                sizeof host, nullptr, 0, NI_NUMERICHOST);
+    std::string text = host;
+    // An IPv4 client of a socket that takes both is the IPv4 address it is.
+    if (text.rfind("::ffff:", 0) == 0 && text.find('.') != std::string::npos) {
+        text.erase(0, 7);
+    }
+    return text;
+}
+
+std::string placeOf(const sockaddr* address) {
+    if (address->sa_family != AF_INET6) {
+        return hostText(address);
+    }
+    const auto* six = reinterpret_cast<const sockaddr_in6*>(address);
+    if (IN6_IS_ADDR_V4MAPPED(&six->sin6_addr)) {
+        return hostText(address);
+    }
+    sockaddr_in6 prefix = *six;
+    std::memset(prefix.sin6_addr.s6_addr + 8, 0, 8);
+    prefix.sin6_scope_id = 0;
+    return hostText(reinterpret_cast<const sockaddr*>(&prefix)) + "/64";
 }

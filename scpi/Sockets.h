@@ -20,6 +20,13 @@ UniqueFd listenOn(const ListenAddress& address, const std::function<void(std::st
 // "127.0.0.1:5025", "[::1]:5025": a peer's address, or the one a socket is bound to.
 std::string addressText(const sockaddr_storage& address);
 std::string addressText(int fd);
+// An address alone, no port, as a Host header or a log names it; an IPv4
+// client of a socket that takes both shown as the IPv4 address it is.
+std::string hostText(const sockaddr* address);
+// Where a client is, for counting what it may hold: its IPv4 address, or
+// its IPv6 /64, since one host is given a whole /64 and may take any
+// address in it.
+std::string placeOf(const sockaddr* address);
 // The port a socket is bound to.
 unsigned short boundPort(int fd);
 

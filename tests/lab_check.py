@@ -5,6 +5,7 @@ import socket
 import struct
 import sys
 import threading
+import urllib.error
 import urllib.request
 import time
 
@@ -73,8 +74,16 @@ for kind, port, path in (("_scpi-raw._tcp.local.", 5025, None), ("_vxi-11._tcp.l
 # The identification XML, fetched from the lab's host as discovery tools read it.
 with urllib.request.urlopen(f"http://{bench}:8080/lxi/identification", timeout=20) as reply:
     identification = reply.read().decode()
-check("the identification XML", "<Manufacturer>Zovrel</Manufacturer>" in identification and
-      f"TCPIP::{bench}::INSTR" in identification, True)
+for words in ("<Manufacturer>Zovrel</Manufacturer>", f"TCPIP::{bench}::INSTR", "<Gateway>192.0.2.2</Gateway>",
+              "<DHCPEnabled>true</DHCPEnabled>", "<AutoIPEnabled>false</AutoIPEnabled>"):
+    check(f"the identification XML's {words}", words in identification, True)
+# Named by an address that is not the one asked (a name rebound to it): refused.
+try:
+    urllib.request.urlopen(urllib.request.Request(f"http://{bench}:8080/state", headers={"Host": "192.0.2.9"}),
+                           timeout=20)
+    fail("a page named as another address was served")
+except urllib.error.HTTPError as refused:
+    check("a page named as another address", refused.code, 421)
 
 # VXI-11 through the portmapper, as TCPIP::host::INSTR opens it.
 resources = pyvisa.ResourceManager("@py")

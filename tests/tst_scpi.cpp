@@ -1,6 +1,10 @@
 #include "instrument/Instrument.h"
 #include "instrument/LineInput.h"
+#include "scpi/NetworkFacts.h"
+#include "scpi/Sockets.h"
 #include "setup/CommandLine.h"
+
+#include <netdb.h>
 
 #include <QTest>
 
@@ -219,6 +223,51 @@ private slots:
         QCOMPARE(line.outcome, CommandLine::Outcome::Run);
         QCOMPARE(QString::fromStdString(line.options.listenAddress.host), host);
         QCOMPARE(QString::fromStdString(line.options.listenAddress.port), port);
+    }
+    // Where a client is counted: a host given a whole IPv6 /64 is one place.
+    void places_data() {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("place");
+        const auto row = [](const char* address, const char* place) {
+            QTest::newRow(address) << address << place;
+        };
+        row("192.0.2.7", "192.0.2.7");
+        row("::ffff:192.0.2.7", "192.0.2.7");
+        row("2001:db8:1:2:aaaa:bbbb:cccc:1", "2001:db8:1:2::/64");
+        row("2001:db8:1:2::ffff", "2001:db8:1:2::/64");
+        row("2001:db8:1:3::1", "2001:db8:1:3::/64");
+        row("fe80::1%1", "fe80::/64");
+    }
+    void places() {
+        QFETCH(QString, address);
+        QFETCH(QString, place);
+        addrinfo hints{};
+        hints.ai_flags = AI_NUMERICHOST;
+        addrinfo* found = nullptr;
+        QCOMPARE(getaddrinfo(address.toStdString().c_str(), nullptr, &hints, &found), 0);
+        QCOMPARE(QString::fromStdString(placeOf(found->ai_addr)), place);
+        freeaddrinfo(found);
+    }
+
+    // The gateway the identification names, from the kernel's routing table.
+    void gateways_data() {
+        QTest::addColumn<QString>("interface");
+        QTest::addColumn<QString>("gateway");
+        QTest::newRow("its default route") << "eth0" << "192.0.2.254";
+        QTest::newRow("another interface's") << "eth1" << "0.0.0.0";
+        QTest::newRow("a route to its network only") << "eth2" << "0.0.0.0";
+        QTest::newRow("a default route that is down") << "eth3" << "0.0.0.0";
+    }
+    void gateways() {
+        QFETCH(QString, interface);
+        QFETCH(QString, gateway);
+        const std::string table =
+            "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\n"
+            "eth1\t000200C0\t00000000\t0001\t0\t0\t0\t00FFFFFF\n"
+            "eth0\t00000000\tFE0200C0\t0003\t0\t0\t0\t00000000\n"
+            "eth2\t00000000\t00000000\t0001\t0\t0\t0\t00000000\n"
+            "eth3\t00000000\tFE0200C0\t0002\t0\t0\t0\t00000000\n";
+        QCOMPARE(QString::fromStdString(defaultGateway(table, interface.toStdString())), gateway);
     }
 };
 
