@@ -159,6 +159,9 @@ void Advertiser::publish(AvahiClient* client) {
             return;
         }
     }
+    if (const char* fqdn = avahi_client_get_host_name_fqdn(client); fqdn && services_.named) {
+        services_.named(fqdn);
+    }
     if (name_.empty()) {
         const char* host = avahi_client_get_host_name(client);
         name_ = std::string("Zovrel Rev B on ") + (host ? host : "this host");

@@ -27,6 +27,9 @@ public:
         unsigned short rawPort = 0;
         bool vxi11 = false;          // the VXI-11 door is served
         unsigned short httpPort = 0; // the web page's port; 0: no page
+        // Told the name Avahi gives this host on the link ("bench.local",
+        // or "bench-2.local" after a clash), each time it is known.
+        std::function<void(const std::string&)> named;
     };
 
     explicit Advertiser(std::function<void(std::string)> say);

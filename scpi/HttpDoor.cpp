@@ -1,14 +1,15 @@
 #include "scpi/HttpDoor.h"
 
 #include "port/MessageText.h"
+#include "scpi/Secrets.h"
 #include "scpi/Sockets.h"
 
 #include <microhttpd.h>
 #include <netdb.h>
-#include <sys/random.h>
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cctype>
 #include <cstring>
 #include <memory>
@@ -90,19 +91,6 @@ std::string cookieValue(const std::string& cookies, const std::string& name) {
     return {};
 }
 
-std::string randomHex(std::size_t bytes) {
-    std::string hex;
-    for (std::size_t i = 0; i < bytes; ++i) {
-        unsigned char byte = 0;
-        while (::getrandom(&byte, 1, 0) != 1) {
-        }
-        static const char digits[] = "0123456789abcdef";
-        hex += digits[byte >> 4];
-        hex += digits[byte & 15];
-    }
-    return hex;
-}
-
 // The address a connection came in on, as a Host header would name it.
 std::string localAddressOf(MHD_Connection* connection) {
     const auto* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
@@ -124,6 +112,7 @@ bool sameText(const std::string& a, const std::string& b) {
 }
 
 constexpr const char* realm = "Zovrel Rev B";
+constexpr const char* textType = "text/plain; charset=utf-8";
 
 // What every answer carries: no framing, no script but the page's own, no
 // sniffing, nothing kept.
@@ -139,14 +128,21 @@ void secure(MHD_Response* response, const std::string& type) {
     MHD_add_response_header(response, "Cache-Control", "no-store");
 }
 
-MHD_Result respond(MHD_Connection* connection, const HttpDoor::Reply& reply,
-                   const std::string& retryAfter = {}) {
+MHD_Response* responseOf(const HttpDoor::Reply& reply) {
     MHD_Response* response = MHD_create_response_from_buffer(
         reply.body.size(), const_cast<char*>(reply.body.data()), MHD_RESPMEM_MUST_COPY);
+    if (response) {
+        secure(response, reply.type);
+    }
+    return response;
+}
+
+MHD_Result respond(MHD_Connection* connection, const HttpDoor::Reply& reply,
+                   const std::string& retryAfter = {}) {
+    MHD_Response* response = responseOf(reply);
     if (!response) {
         return MHD_NO;
     }
-    secure(response, reply.type);
     if (!reply.allow.empty()) {
         MHD_add_response_header(response, "Allow", reply.allow.c_str());
     }
@@ -161,9 +157,55 @@ MHD_Result respond(MHD_Connection* connection, const HttpDoor::Reply& reply,
     return queued;
 }
 
-MHD_Result handle(void* cls, MHD_Connection* connection, const char* url, const char* method,
-                  const char*, const char* upload, std::size_t* uploadSize, void** state) {
-    auto* door = static_cast<HttpDoor*>(cls);
+// A change on a page with a password: HTTP Digest as admin first. Nothing
+// when it may go on; else the answer given. The library says no alike for a
+// wrong password and for a nonce it no longer holds (worn out by others, or
+// old): only an answer whose response does not match the password counts
+// against its place, so that nobody can lock another out by wearing nonces
+// out, and a right one with a nonce gone is told to try a fresh one.
+std::optional<MHD_Result> passwordChecked(HttpDoor& door, MHD_Connection* connection,
+                                          const std::string& authorization) {
+    const auto* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+    if (!info || !info->client_addr) {
+        return MHD_NO;
+    }
+    const std::string place = door.placeOf(info->client_addr);
+    if (const auto wait = door.waitBeforeTrying(place)) {
+        return respond(connection,
+                       {429, textType,
+                        "Wrong passwords: try again in " + std::to_string(*wait) + " s.\n"},
+                       std::to_string(*wait));
+    }
+    const int checked =
+        authorization.empty()
+            ? MHD_NO
+            : MHD_digest_auth_check2(connection, realm, "admin", door.password().c_str(),
+                                     HttpDoor::nonceSeconds, MHD_DIGEST_ALG_SHA256);
+    if (checked == MHD_YES) {
+        door.passwordTried(place, true);
+        return std::nullopt;
+    }
+    const auto answered =
+        authorization.empty()
+            ? std::nullopt
+            : digestAnswersWith(authorization, "POST", "admin", door.password());
+    if (answered == false) {
+        door.passwordTried(place, false);
+    }
+    MHD_Response* response = responseOf({401, textType, "Changes need the password (user admin).\n"});
+    if (!response) {
+        return MHD_NO;
+    }
+    const MHD_Result queued = MHD_queue_auth_fail_response2(
+        connection, realm, realm, response, answered == true ? MHD_YES : MHD_NO,
+        MHD_DIGEST_ALG_SHA256);
+    MHD_destroy_response(response);
+    return queued;
+}
+
+MHD_Result handleRequest(HttpDoor& door, MHD_Connection* connection, const char* url,
+                         const char* method, const char* upload, std::size_t* uploadSize,
+                         void** state) {
     auto* request = static_cast<Request*>(*state);
     if (!request) {
         *state = request = new Request;
@@ -180,96 +222,61 @@ MHD_Result handle(void* cls, MHD_Connection* connection, const char* url, const 
         return MHD_YES;
     }
     // The request is whole: the next one on this connection has its own time.
-    if (const auto* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
-        info && info->socket_context) {
-        static_cast<HttpDoor::Peer*>(info->socket_context)->began = Door::Clock::now();
-    }
+    door.requestWhole(connection);
     const auto header = [connection](const char* name) {
         const char* value = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, name);
         return std::string(value ? value : "");
     };
     const std::string local = localAddressOf(connection);
-    // A change on a page with a password: HTTP Digest as admin first.
-    if (!door->password().empty() && std::strcmp(url, "/wiper") == 0 &&
-        std::strcmp(method, "POST") == 0 && door->knownHost(header("Host"), local)) {
-        const auto* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
-        const std::string address = hostText(info->client_addr);
-        const std::string place = placeOf(info->client_addr);
-        if (const auto wait = door->waitBeforeTrying(place)) {
-            return respond(connection,
-                           {429,
-                            "text/plain; charset=utf-8",
-                            "Wrong passwords: try again in " + std::to_string(*wait) + " s.\n",
-                            {}},
-                           std::to_string(*wait));
+    if (!door.password().empty() && std::strcmp(url, "/wiper") == 0 &&
+        std::strcmp(method, "POST") == 0 && door.knownHost(header("Host"), local)) {
+        if (const auto refused = passwordChecked(door, connection, header("Authorization"))) {
+            return *refused;
         }
-        const int checked = MHD_digest_auth_check2(
-            connection, realm, "admin", door->password().c_str(), 300, MHD_DIGEST_ALG_SHA256);
-        if (checked != MHD_YES) {
-            // The library says no alike for a wrong password and for a nonce
-            // it no longer holds: only a wrong answer to the nonce this
-            // address was given last, a moment ago, counts against it, so
-            // that nobody can lock another out by wearing nonces out.
-            const std::string given = header("Authorization");
-            const std::size_t at = given.find("nonce=\"");
-            const std::string nonce = at == std::string::npos
-                                          ? ""
-                                          : given.substr(at + 7, given.find('"', at + 7) - at - 7);
-            const bool wrong =
-                checked == MHD_NO && !nonce.empty() && door->lastNonce(address, nonce);
-            if (wrong) {
-                door->passwordTried(place, false);
-            }
-            const std::string text = "Changes need the password (user admin).\n";
-            MHD_Response* response = MHD_create_response_from_buffer(
-                text.size(), const_cast<char*>(text.data()), MHD_RESPMEM_MUST_COPY);
-            secure(response, "text/plain; charset=utf-8");
-            const MHD_Result queued =
-                MHD_queue_auth_fail_response2(connection, realm, realm, response,
-                                              wrong ? MHD_NO : MHD_YES, MHD_DIGEST_ALG_SHA256);
-            // The nonce just given, for telling a wrong answer to it later.
-            if (const char* challenge =
-                    MHD_get_response_header(response, MHD_HTTP_HEADER_WWW_AUTHENTICATE)) {
-                const std::string text = challenge;
-                const std::size_t from = text.find("nonce=\"");
-                if (from != std::string::npos) {
-                    door->gaveNonce(address,
-                                    text.substr(from + 7, text.find('"', from + 7) - from - 7));
-                }
-            }
-            MHD_destroy_response(response);
-            return queued;
-        }
-        door->passwordTried(place, true);
     }
-    HttpDoor::Reply reply =
-        request->tooLong
-            ? HttpDoor::Reply{413, "text/plain; charset=utf-8", "The request is too long.\n", {}}
-            : door->answer(method, url, header, request->body, local);
+    const HttpDoor::Reply reply =
+        request->tooLong ? HttpDoor::Reply{413, textType, "The request is too long.\n"}
+                         : door.answer(method, url, header, request->body, local);
     return respond(connection, reply);
 }
 
-void connectionNotice(void* cls, MHD_Connection* connection, void** context,
-                      MHD_ConnectionNotificationCode code) {
-    auto* door = static_cast<HttpDoor*>(cls);
-    if (code == MHD_CONNECTION_NOTIFY_STARTED) {
-        const auto* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
-        const auto* client =
-            MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
-        auto* peer = new HttpDoor::Peer{Door::Clock::now(), info ? info->connect_fd : -1,
-                                        client ? placeOf(client->client_addr) : std::string()};
-        door->peers_.insert(peer);
-        *context = peer;
-    } else if (*context) {
-        auto* peer = static_cast<HttpDoor::Peer*>(*context);
-        door->peers_.erase(peer);
-        delete peer;
-        *context = nullptr;
+// The library's callbacks: C frames that nothing may be thrown across. A
+// request that fails to be served (out of memory) is closed.
+MHD_Result handle(void* cls, MHD_Connection* connection, const char* url, const char* method,
+                  const char*, const char* upload, std::size_t* uploadSize, void** state) {
+    try {
+        return handleRequest(*static_cast<HttpDoor*>(cls), connection, url, method, upload,
+                             uploadSize, state);
+    } catch (...) {
+        return MHD_NO;
     }
 }
 
+void connectionNotice(void* cls, MHD_Connection* connection, void**,
+                      MHD_ConnectionNotificationCode code) {
+    auto* door = static_cast<HttpDoor*>(cls);
+    try {
+        if (code == MHD_CONNECTION_NOTIFY_STARTED) {
+            const auto* fd = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+            const auto* client =
+                MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+            door->connectionStarted(connection, fd ? fd->connect_fd : -1,
+                                    client ? client->client_addr : nullptr);
+            return;
+        }
+    } catch (...) {
+        // Not timed, then: the library's own timeout still drops it when silent.
+        return;
+    }
+    door->connectionClosed(connection);
+}
+
 MHD_Result admit(void* cls, const sockaddr* address, socklen_t) {
-    return static_cast<HttpDoor*>(cls)->mayConnect(placeOf(address)) ? MHD_YES : MHD_NO;
+    try {
+        return static_cast<HttpDoor*>(cls)->mayConnect(address) ? MHD_YES : MHD_NO;
+    } catch (...) {
+        return MHD_NO;
+    }
 }
 
 void completed(void*, MHD_Connection*, void** state, MHD_RequestTerminationCode) {
@@ -279,9 +286,10 @@ void completed(void*, MHD_Connection*, void** state, MHD_RequestTerminationCode)
 
 } // namespace
 
-HttpDoor::HttpDoor(Instrument::Board& board, Identity identity,
+HttpDoor::HttpDoor(Instrument::Board& board, IdentityFor identity,
                    std::function<void(std::string)> say)
-    : board_(board), identity_(std::move(identity)), say_(std::move(say)) {
+    : board_(board), identity_(std::move(identity)), say_(std::move(say)),
+      sessionKey_(randomHex(32)) {
     const std::string seed = randomHex(sizeof nonceSeed_ / 2);
     std::memcpy(nonceSeed_, seed.data(), sizeof nonceSeed_);
 }
@@ -310,31 +318,42 @@ bool HttpDoor::open(const ListenAddress& address, int port) {
         // [::] takes IPv4 clients too, as the SCPI doors do.
         flags |= address.host == "::" ? MHD_USE_DUAL_STACK : MHD_USE_IPv6;
     }
+    // The library's failure leaves errno as its last system call did, or
+    // untouched: what is said is only what is known.
+    errno = 0;
     daemon_ = MHD_start_daemon(
         flags, static_cast<std::uint16_t>(port), &admit, this, &handle, this,
         MHD_OPTION_SOCK_ADDR, found->ai_addr, MHD_OPTION_CONNECTION_LIMIT, connectionLimit,
-        MHD_OPTION_CONNECTION_TIMEOUT,
-        idleSeconds, MHD_OPTION_CONNECTION_MEMORY_LIMIT, requestMemory, MHD_OPTION_NOTIFY_COMPLETED,
-        &completed, nullptr, MHD_OPTION_DIGEST_AUTH_RANDOM, sizeof nonceSeed_, nonceSeed_,
-        MHD_OPTION_NONCE_NC_SIZE, 4096u, MHD_OPTION_NOTIFY_CONNECTION, &connectionNotice, this,
-        MHD_OPTION_END);
-    if (!daemon_) {
-        say_("the web page is not served: port " + service + " cannot be taken (" +
-             errorText(errno) + ")");
+        MHD_OPTION_CONNECTION_TIMEOUT, idleSeconds, MHD_OPTION_CONNECTION_MEMORY_LIMIT,
+        requestMemory, MHD_OPTION_NOTIFY_COMPLETED, &completed, nullptr,
+        MHD_OPTION_DIGEST_AUTH_RANDOM, sizeof nonceSeed_, nonceSeed_, MHD_OPTION_NONCE_NC_SIZE,
+        4096u, MHD_OPTION_NOTIFY_CONNECTION, &connectionNotice, this, MHD_OPTION_END);
+    const auto* epoll = daemon_ ? MHD_get_daemon_info(daemon_, MHD_DAEMON_INFO_EPOLL_FD) : nullptr;
+    if (!epoll) {
+        say_("the web page is not served: port " + service + " cannot be taken" +
+             (errno ? " (" + errorText(errno) + ")" : std::string()));
         return false;
     }
-    epoll_ = MHD_get_daemon_info(daemon_, MHD_DAEMON_INFO_EPOLL_FD)->epoll_fd;
+    epoll_ = epoll->epoll_fd;
+    cookieName_ = "zovrel-session-" + service;
     // The names this instrument answers to: its own and the loopback's,
     // with the address each request came in on; any other is a page
     // elsewhere trying to reach it through a name it controls.
-    hosts_ = {"localhost",
-              "127.0.0.1",
-              "::1",
-              lower(identity_.hostname),
-              lower(identity_.hostname) + ".local",
+    char host[256] = "";
+    ::gethostname(host, sizeof host - 1);
+    const std::string name = lower(host);
+    hosts_ = {"localhost", "127.0.0.1", "::1", name, name.substr(0, name.find('.')) + ".local",
               lower(address.host)};
     say_("web page on port " + service);
     return true;
+}
+
+void HttpDoor::answerTo(const std::string& name) {
+    std::string known = lower(name);
+    if (!known.empty() && known.back() == '.') {
+        known.pop_back();
+    }
+    hosts_.insert(known);
 }
 
 void HttpDoor::watch(std::vector<pollfd>& watched) {
@@ -355,6 +374,7 @@ void HttpDoor::serve(const pollfd* ready) {
         // put back by the next run): that run is due at once.
         rerun_ = connections() < before;
     }
+    makeRoom();
 }
 
 // The library's own timeout is for silence: a request that trickles in a
@@ -362,11 +382,31 @@ void HttpDoor::serve(const pollfd* ready) {
 // the library then sees and closes like any other.
 void HttpDoor::dropLateRequests() {
     const auto now = Clock::now();
-    for (Peer* peer : peers_) {
-        if (peer->fd >= 0 && now - peer->began >= requestTime) {
-            ::shutdown(peer->fd, SHUT_RDWR);
-            peer->fd = -1; // shut once
+    for (auto& [connection, peer] : peers_) {
+        if (peer.fd >= 0 && now - peer.began >= requestTime) {
+            ::shutdown(peer.fd, SHUT_RDWR);
+            peer.fd = -1; // shut once
         }
+    }
+}
+
+// At the limit, whoever comes next would wait until some connection ends:
+// the one whose request has waited longest (a request sent in half, a
+// connection kept open with nothing to ask) is shut to make room, so that
+// clients holding every place cannot keep the page from anyone else.
+void HttpDoor::makeRoom() {
+    if (connections() < connectionLimit) {
+        return;
+    }
+    Peer* oldest = nullptr;
+    for (auto& [connection, peer] : peers_) {
+        if (peer.fd >= 0 && (!oldest || peer.began < oldest->began)) {
+            oldest = &peer;
+        }
+    }
+    if (oldest) {
+        ::shutdown(oldest->fd, SHUT_RDWR);
+        oldest->fd = -1;
     }
 }
 
@@ -381,29 +421,47 @@ std::optional<Door::Clock::time_point> HttpDoor::nextDeadline() const {
     if (MHD_get_timeout(daemon_, &ms) == MHD_YES) {
         nearest = Clock::now() + std::chrono::milliseconds(ms);
     }
-    for (const Peer* peer : peers_) {
-        if (peer->fd >= 0 && (!nearest || peer->began + requestTime < *nearest)) {
-            nearest = peer->began + requestTime;
+    for (const auto& [connection, peer] : peers_) {
+        if (peer.fd >= 0 && (!nearest || peer.began + requestTime < *nearest)) {
+            nearest = peer.began + requestTime;
         }
     }
     return nearest;
 }
 
-void HttpDoor::gaveNonce(const std::string& address, const std::string& nonce) {
-    if (nonces_.size() >= 1024 && !nonces_.count(address)) {
-        nonces_.clear(); // bounded: forgetting only spares a wrong answer its count
+void HttpDoor::connectionStarted(MHD_Connection* connection, int fd, const sockaddr* client) {
+    peers_[connection] = {Clock::now(), fd, client ? placeOf(client) : std::string()};
+}
+
+void HttpDoor::connectionClosed(MHD_Connection* connection) {
+    peers_.erase(connection);
+}
+
+void HttpDoor::requestWhole(MHD_Connection* connection) {
+    if (const auto found = peers_.find(connection); found != peers_.end()) {
+        found->second.began = Clock::now();
     }
-    nonces_[address] = {nonce, Clock::now()};
 }
 
-bool HttpDoor::lastNonce(const std::string& address, const std::string& nonce) const {
-    const auto found = nonces_.find(address);
-    return found != nonces_.end() && found->second.first == nonce &&
-           Clock::now() - found->second.second < std::chrono::seconds(60);
+std::string HttpDoor::placeOf(const sockaddr* client) {
+    // An interface's addresses change seldom; reading them at every
+    // connection would cost a system call a client could make us repeat.
+    if (Clock::now() - onLinkRead_ >= std::chrono::seconds(5)) {
+        onLink_ = onLinkPrefixes();
+        onLinkRead_ = Clock::now();
+    }
+    return ::placeOf(client, onLink_);
 }
 
-std::optional<int> HttpDoor::waitBeforeTrying(const std::string& address) const {
-    const auto found = tries_.find(address);
+bool HttpDoor::mayConnect(const sockaddr* client) {
+    const std::string place = placeOf(client);
+    return std::count_if(peers_.begin(), peers_.end(),
+                         [&](const auto& p) { return p.second.place == place; }) <
+           static_cast<long>(connectionsPerPlace);
+}
+
+std::optional<int> HttpDoor::waitBeforeTrying(const std::string& place) const {
+    const auto found = tries_.find(place);
     if (found == tries_.end() || Clock::now() >= found->second.notBefore) {
         return std::nullopt;
     }
@@ -418,10 +476,10 @@ void HttpDoor::passwordTried(const std::string& place, bool right) {
         tries_.erase(place);
         return;
     }
-    if (tries_.size() >= 1024 && !tries_.count(place)) {
+    if (tries_.size() >= placesSlowed && !tries_.count(place)) {
         // Bounded: the places forgiven go first, else the one free soonest.
         std::erase_if(tries_, [&](const auto& t) { return now - t.second.notBefore >= forgiven; });
-        if (tries_.size() >= 1024) {
+        if (tries_.size() >= placesSlowed) {
             tries_.erase(std::min_element(tries_.begin(), tries_.end(), [](const auto& a, const auto& b) {
                 return a.second.notBefore < b.second.notBefore;
             }));
@@ -432,7 +490,7 @@ void HttpDoor::passwordTried(const std::string& place, bool right) {
         t.wrong = 0;
     }
     t.wrong = std::min(t.wrong + 1, 7);
-    t.notBefore = Clock::now() + std::chrono::seconds(std::min(60, 1 << (t.wrong - 1)));
+    t.notBefore = now + std::chrono::seconds(std::min(60, 1 << (t.wrong - 1)));
 }
 
 bool HttpDoor::knownHost(const std::string& host, const std::string& localAddress) const {
@@ -441,40 +499,25 @@ bool HttpDoor::knownHost(const std::string& host, const std::string& localAddres
            (hosts_.count(lower(*name)) > 0 || lower(*name) == lower(localAddress));
 }
 
-bool HttpDoor::mayConnect(const std::string& place) const {
-    return std::count_if(peers_.begin(), peers_.end(),
-                         [&](const Peer* p) { return p->place == place; }) <
-           static_cast<long>(connectionsPerAddress);
+std::string HttpDoor::sessionOf(const std::function<std::string(const char*)>& header) const {
+    const std::string id = cookieValue(header("Cookie"), cookieName_);
+    const bool wellFormed = id.size() == 32 && std::all_of(id.begin(), id.end(), [](char c) {
+                                return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+                            });
+    return wellFormed ? id : std::string();
 }
 
-HttpDoor::Session* HttpDoor::sessionOf(const std::function<std::string(const char*)>& header) {
-    const auto found = sessions_.find(cookieValue(header("Cookie"), sessionCookie));
-    if (found == sessions_.end() || Clock::now() - found->second.used >= sessionLife) {
-        return nullptr;
-    }
-    found->second.used = Clock::now();
-    return &found->second;
-}
-
-// The page, with its session's token; a browser without a session (or
-// with one forgotten) is given one.
-HttpDoor::Reply HttpDoor::welcome(const std::function<std::string(const char*)>& header) {
+// The page, with its session's token; a browser without a session is given
+// one.
+HttpDoor::Reply HttpDoor::welcome(const std::function<std::string(const char*)>& header,
+                                  const std::string& localAddress) {
     Reply reply{200, "text/html; charset=utf-8", {}};
-    Session* session = sessionOf(header);
-    if (!session) {
-        const auto now = Clock::now();
-        std::erase_if(sessions_, [&](const auto& s) { return now - s.second.used >= sessionLife; });
-        if (sessions_.size() >= sessionLimit) {
-            sessions_.erase(std::min_element(
-                sessions_.begin(), sessions_.end(),
-                [](const auto& a, const auto& b) { return a.second.used < b.second.used; }));
-        }
-        const std::string id = randomHex(16);
-        session = &sessions_[id];
-        *session = {randomHex(16), now};
-        reply.cookie = std::string(sessionCookie) + "=" + id + "; Path=/; HttpOnly; SameSite=Strict";
+    std::string session = sessionOf(header);
+    if (session.empty()) {
+        session = randomHex(16);
+        reply.cookie = cookieName_ + "=" + session + "; Path=/; HttpOnly; SameSite=Strict";
     }
-    reply.body = welcomePage(identity_, session->token);
+    reply.body = welcomePage(identity_(localAddress), keyedHash(sessionKey_, session), board_);
     return reply;
 }
 
@@ -482,37 +525,33 @@ HttpDoor::Reply HttpDoor::answer(const std::string& method, const std::string& u
                                  const std::function<std::string(const char*)>& header,
                                  const std::string& body, const std::string& localAddress) {
     if (!knownHost(header("Host"), localAddress)) {
-        return {421,
-                "text/plain; charset=utf-8",
-                "This instrument does not answer to that name.\n",
-                {}};
+        return {421, textType, "This instrument does not answer to that name.\n"};
     }
     const bool reading = method == "GET" || method == "HEAD";
     if (url == "/wiper") {
         return method == "POST"
                    ? change(header, body)
-                   : Reply{405, "text/plain; charset=utf-8", "A code is sent with POST.\n", "POST"};
+                   : Reply{405, textType, "A code is sent with POST.\n", "POST"};
     }
     if (!reading) {
-        return {405, "text/plain; charset=utf-8", "Only reading, here.\n", "GET, HEAD"};
+        return {405, textType, "Only reading, here.\n", "GET, HEAD"};
     }
     if (url == "/") {
-        return welcome(header);
+        return welcome(header, localAddress);
     }
     if (url == "/style.css") {
-        return {200, "text/css; charset=utf-8", pageStyle, {}};
+        return {200, "text/css; charset=utf-8", pageStyle};
     }
     if (url == "/app.js") {
-        return {200, "text/javascript; charset=utf-8", pageScript, {}};
+        return {200, "text/javascript; charset=utf-8", pageScript};
     }
     if (url == "/state") {
-        sessionOf(header); // an open page keeps its session
-        return {200, "application/json", stateJson(board_), {}};
+        return {200, "application/json", stateJson(board_)};
     }
     if (url == "/lxi/identification") {
-        return {200, "text/xml; charset=utf-8", identificationXml(identity_), {}};
+        return {200, "text/xml; charset=utf-8", identificationXml(identity_(localAddress))};
     }
-    return {404, "text/plain; charset=utf-8", "Nothing here.\n", {}};
+    return {404, textType, "Nothing here.\n"};
 }
 
 // A change must come from this page: its own origin (a browser says which
@@ -524,28 +563,23 @@ HttpDoor::Reply HttpDoor::change(const std::function<std::string(const char*)>& 
     const std::string origin = header("Origin");
     const std::string referer = header("Referer");
     const bool sameOrigin =
-        origin.empty() ? referer.rfind(self + "/", 0) == 0 : lower(origin) == lower(self);
+        origin.empty() ? lower(referer).rfind(lower(self) + "/", 0) == 0 : lower(origin) == lower(self);
     if (!sameOrigin) {
-        return {403, "text/plain; charset=utf-8", "A change must come from this page.\n", {}};
+        return {403, textType, "A change must come from this page.\n"};
     }
-    const Session* session = sessionOf(header);
-    if (!session || !sameText(formField(body, "token"), session->token)) {
-        return {403,
-                "text/plain; charset=utf-8",
-                "The page's token is missing or old: reload the page.\n",
-                {}};
+    const std::string session = sessionOf(header);
+    if (session.empty() || !sameText(formField(body, "token"), keyedHash(sessionKey_, session))) {
+        return {403, textType, "The page's token is missing or old: reload the page.\n"};
     }
     const auto code = readDecimal(formField(body, "code"), 127);
     if (!code) {
-        return {400, "text/plain; charset=utf-8", "A code is a whole number from 0 to 127.\n", {}};
+        return {400, textType, "A code is a whole number from 0 to 127.\n"};
     }
     board_.send(static_cast<int>(*code));
     if (board_.lastCode != static_cast<int>(*code)) {
-        return {503,
-                "text/plain; charset=utf-8",
+        return {503, textType,
                 "The frame did not reach the board: the port failed (its cause is on the "
-                "server's standard error).\n",
-                {}};
+                "server's standard error).\n"};
     }
-    return {200, "text/plain; charset=utf-8", "Code " + std::to_string(*code) + " sent.\n", {}};
+    return {200, textType, "Code " + std::to_string(*code) + " sent.\n"};
 }

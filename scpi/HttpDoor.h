@@ -5,6 +5,8 @@
 #include "scpi/WebPage.h"
 #include "setup/CommandLine.h"
 
+#include <sys/socket.h>
+
 #include <functional>
 #include <map>
 #include <set>
@@ -25,42 +27,41 @@ struct MHD_Connection;
 class HttpDoor : public Door {
 public:
     static constexpr unsigned connectionLimit = 32;
-    static constexpr unsigned connectionsPerAddress = 8; // an IPv4 address, or an IPv6 /64
+    // From one IPv4 address, one IPv6 address on this link, or one IPv6 /64
+    // beyond it.
+    static constexpr unsigned connectionsPerPlace = 8;
     static constexpr unsigned idleSeconds = 10; // a connection silent this long is dropped
     // A request not whole this long after its connection opened, or after
-    // the answer before it, is dropped however it trickles in.
+    // the request before it was whole, is dropped however it trickles in.
     static constexpr auto requestTime = std::chrono::seconds(10);
     static constexpr std::size_t requestMemory = 16 * 1024; // a request's line, headers and body
     static constexpr std::size_t bodyLimit = 256;
-    // Sessions (a browser's cookie and the token its page carries): those
-    // unused this long are forgotten, and the least recently used when more
-    // would be kept.
-    static constexpr std::size_t sessionLimit = 1024;
-    static constexpr auto sessionLife = std::chrono::hours(12);
-    static constexpr const char* sessionCookie = "zovrel-session";
+    static constexpr unsigned nonceSeconds = 300; // a Digest nonce's life
+    static constexpr std::size_t placesSlowed = 1024; // places held to a wait, at most
 
-    HttpDoor(Instrument::Board& board, Identity identity, std::function<void(std::string)> say);
+    // The identity the page and the XML give, for the address a request
+    // came in on: a client is told the address it reached.
+    using IdentityFor = std::function<Identity(const std::string& localAddress)>;
+
+    HttpDoor(Instrument::Board& board, IdentityFor identity, std::function<void(std::string)> say);
     ~HttpDoor() override;
 
     // Changes need this password, as user admin, by HTTP Digest; none: open.
     void requirePassword(std::string password) { password_ = std::move(password); }
     const std::string& password() const { return password_; }
-    // Wrong passwords from one place (an IPv4 address, an IPv6 /64) are
+    // Wrong passwords from one place (as connections are counted) are
     // slowed: each doubles the wait before it may try again (a second, then
     // two... a minute); an hour without one forgives them.
     std::optional<int> waitBeforeTrying(const std::string& place) const;
     void passwordTried(const std::string& place, bool right);
-    void gaveNonce(const std::string& address, const std::string& nonce);
-    // Whether nonce is the one this address was given last, a minute ago at most.
-    bool lastNonce(const std::string& address, const std::string& nonce) const;
     // Serves on port of the listen address's host; false, having said why,
     // when it cannot.
     bool open(const ListenAddress& address, int port);
+    // One more name this instrument answers to (its mDNS name).
+    void answerTo(const std::string& name);
     // Whether a Host header names this instrument: its names, the loopback,
     // or the address the request came in on.
     bool knownHost(const std::string& host, const std::string& localAddress) const;
-    // Whether a client at place may open one more connection.
-    bool mayConnect(const std::string& place) const;
 
     void watch(std::vector<pollfd>& watched) override;
     void serve(const pollfd* ready) override;
@@ -71,8 +72,8 @@ public:
     struct Reply {
         Reply(unsigned status, std::string type, std::string body, std::string allow = {})
             : status(status), type(std::move(type)), body(std::move(body)), allow(std::move(allow)) {}
-        unsigned status = 200;
-        std::string type = "text/plain; charset=utf-8";
+        unsigned status;
+        std::string type;
         std::string body;
         std::string allow;  // for 405
         std::string cookie; // a session begun
@@ -83,44 +84,51 @@ public:
                  const std::function<std::string(const char*)>& header, const std::string& body,
                  const std::string& localAddress);
 
+    // The library's notices of connections, kept so that a request that
+    // trickles in can be timed and the place of each counted.
+    void connectionStarted(MHD_Connection* connection, int fd, const sockaddr* client);
+    void connectionClosed(MHD_Connection* connection);
+    void requestWhole(MHD_Connection* connection);
+    bool mayConnect(const sockaddr* client);
+    // Where a client is, as connections and wrong passwords are counted.
+    std::string placeOf(const sockaddr* client);
+
 private:
     struct Tries {
         int wrong = 0;
         Clock::time_point notBefore;
     };
-    struct Session {
-        std::string token;
-        Clock::time_point used;
-    };
-    unsigned connections() const;
-    void dropLateRequests();
-
-public:
-    // Each connection: when its request began, and its socket. Kept by the
-    // library's connection notices; a request answered starts the clock again.
+    // Each connection: when its request began, its socket (-1 once shut),
+    // and where it comes from.
     struct Peer {
         Clock::time_point began;
         int fd = -1;
-        std::string place; // where it comes from, as mayConnect counts
+        std::string place;
     };
-    std::set<Peer*> peers_;
-
-private:
+    unsigned connections() const;
+    void dropLateRequests();
+    void makeRoom();
     Reply change(const std::function<std::string(const char*)>& header, const std::string& body);
-    // The session a request's cookie names, if it is still held.
-    Session* sessionOf(const std::function<std::string(const char*)>& header);
-    Reply welcome(const std::function<std::string(const char*)>& header);
+    // The session a request's cookie names (its identifier), if well formed.
+    std::string sessionOf(const std::function<std::string(const char*)>& header) const;
+    Reply welcome(const std::function<std::string(const char*)>& header,
+                  const std::string& localAddress);
 
     Instrument::Board& board_;
-    Identity identity_;
+    IdentityFor identity_;
     std::function<void(std::string)> say_;
     MHD_Daemon* daemon_ = nullptr;
     int epoll_ = -1;
-    char nonceSeed_[32] = {};     // what the Digest nonces are made from
-    std::set<std::string> hosts_; // the names and addresses this instrument answers to
+    // A session's token is this key's hash of its identifier: nothing is
+    // kept per session, so no number of sessions can push one out.
+    std::string sessionKey_;
+    std::string cookieName_; // with the port: two instruments on one host keep apart
+    char nonceSeed_[32] = {}; // what the Digest nonces are made from
+    std::set<std::string> hosts_; // the names this instrument answers to
     std::string password_;
     std::map<std::string, Tries> tries_; // wrong passwords by place
-    std::map<std::string, Session> sessions_; // by cookie
-    std::map<std::string, std::pair<std::string, Clock::time_point>> nonces_; // the last given
+    std::map<MHD_Connection*, Peer> peers_;
+    std::set<std::string> onLink_; // this machine's IPv6 /64s, read again every few seconds
+    Clock::time_point onLinkRead_;
     bool rerun_ = false; // the last run closed connections: run again at once
 };

@@ -143,13 +143,17 @@ int runScpi(int argc, char** argv, std::shared_ptr<PortOutput> replacement) {
             server.addDoor(std::move(vxi11));
         }
         unsigned short httpPort = 0;
+        HttpDoor* pageDoor = nullptr; // told its mDNS name
         bool started = true; // a page asked for and not served is a failure to start
         if (line.options.httpPort != 0) {
-            auto page =
-                std::make_unique<HttpDoor>(board,
-                                           identityOf(board, line.options.listenAddress.host,
-                                                      rawPort, vxi11Served, line.options.httpPort),
-                                           say);
+            const int port = line.options.httpPort;
+            auto page = std::make_unique<HttpDoor>(
+                board,
+                [&board, rawPort, vxi11Served, port](const std::string& reached) {
+                    return identityOf(board, reached, rawPort, vxi11Served, port);
+                },
+                say);
+            pageDoor = page.get();
             if (!password.empty()) {
                 page->requirePassword(password);
             }
@@ -162,7 +166,12 @@ int runScpi(int argc, char** argv, std::shared_ptr<PortOutput> replacement) {
         // Found by mDNS only where it can be reached from elsewhere.
         Advertiser advertiser(say);
         if (started && Advertiser::reachesOut(line.options.listenAddress) &&
-            advertiser.start({line.options.listenAddress, rawPort, vxi11Served, httpPort})) {
+            advertiser.start({line.options.listenAddress, rawPort, vxi11Served, httpPort,
+                              [pageDoor](const std::string& name) {
+                                  if (pageDoor) {
+                                      pageDoor->answerTo(name);
+                                  }
+                              }})) {
             server.setWait([&advertiser](std::vector<pollfd>& watched, int timeoutMs) {
                 return advertiser.wait(watched, timeoutMs);
             });

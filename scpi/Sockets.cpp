@@ -3,6 +3,7 @@
 #include "port/MessageText.h"
 
 #include <arpa/inet.h>
+#include <ifaddrs.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -194,16 +195,40 @@ std::string hostText(const sockaddr* address) {
     return text;
 }
 
-std::string placeOf(const sockaddr* address) {
+namespace {
+
+std::string prefixOf(const sockaddr_in6& address) {
+    sockaddr_in6 prefix = address;
+    std::memset(prefix.sin6_addr.s6_addr + 8, 0, 8);
+    prefix.sin6_scope_id = 0;
+    return hostText(reinterpret_cast<const sockaddr*>(&prefix)) + "/64";
+}
+
+} // namespace
+
+std::string placeOf(const sockaddr* address, const std::set<std::string>& onLink) {
     if (address->sa_family != AF_INET6) {
         return hostText(address);
     }
     const auto* six = reinterpret_cast<const sockaddr_in6*>(address);
-    if (IN6_IS_ADDR_V4MAPPED(&six->sin6_addr)) {
+    if (IN6_IS_ADDR_V4MAPPED(&six->sin6_addr) || IN6_IS_ADDR_LINKLOCAL(&six->sin6_addr)) {
         return hostText(address);
     }
-    sockaddr_in6 prefix = *six;
-    std::memset(prefix.sin6_addr.s6_addr + 8, 0, 8);
-    prefix.sin6_scope_id = 0;
-    return hostText(reinterpret_cast<const sockaddr*>(&prefix)) + "/64";
+    const std::string prefix = prefixOf(*six);
+    return onLink.count(prefix) ? hostText(address) : prefix;
+}
+
+std::set<std::string> onLinkPrefixes() {
+    std::set<std::string> prefixes;
+    ifaddrs* list = nullptr;
+    if (getifaddrs(&list) != 0) {
+        return prefixes;
+    }
+    for (ifaddrs* i = list; i; i = i->ifa_next) {
+        if (i->ifa_addr && i->ifa_addr->sa_family == AF_INET6) {
+            prefixes.insert(prefixOf(*reinterpret_cast<const sockaddr_in6*>(i->ifa_addr)));
+        }
+    }
+    freeifaddrs(list);
+    return prefixes;
 }

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 
 // What the doors share of TCP: a listening socket, how a peer is shown, and
@@ -20,13 +21,16 @@ UniqueFd listenOn(const ListenAddress& address, const std::function<void(std::st
 // "127.0.0.1:5025", "[::1]:5025": a peer's address, or the one a socket is bound to.
 std::string addressText(const sockaddr_storage& address);
 std::string addressText(int fd);
-// An address alone, no port, as a Host header or a log names it; an IPv4
+// An address alone, no port or brackets, as a log names it; an IPv4
 // client of a socket that takes both shown as the IPv4 address it is.
 std::string hostText(const sockaddr* address);
-// Where a client is, for counting what it may hold: its IPv4 address, or
-// its IPv6 /64, since one host is given a whole /64 and may take any
-// address in it.
-std::string placeOf(const sockaddr* address);
+// Where a client is, for counting what it may hold: its IPv4 address; its
+// IPv6 address when it is on one of this machine's links (link-local, or
+// in a /64 in onLink), where each host has its own; else its IPv6 /64,
+// since a host beyond is given a whole /64 and may take any address in it.
+std::string placeOf(const sockaddr* address, const std::set<std::string>& onLink);
+// The IPv6 /64s on this machine's interfaces, as placeOf names them.
+std::set<std::string> onLinkPrefixes();
 // The port a socket is bound to.
 unsigned short boundPort(int fd);
 

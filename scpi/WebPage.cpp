@@ -84,13 +84,17 @@ Identity identityOf(const Instrument::Board& board, const std::string& listenHos
             }
         }
         for (ifaddrs* i = list; i; i = i->ifa_next) {
-            if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET) {
+            if (!i->ifa_addr ||
+                (i->ifa_addr->sa_family != AF_INET && i->ifa_addr->sa_family != AF_INET6)) {
                 continue;
             }
-            const std::string address = numeric(i->ifa_addr);
+            std::string address = numeric(i->ifa_addr);
+            address = address.substr(0, address.find('%'));
+            const bool any = listenHost == "0.0.0.0" || listenHost == "::";
             const bool chosen =
-                address == listenHost || (id.address.empty() && !(i->ifa_flags & IFF_LOOPBACK) &&
-                                          (listenHost == "0.0.0.0" || listenHost == "::"));
+                address == listenHost ||
+                (any && id.address.empty() && i->ifa_addr->sa_family == AF_INET &&
+                 (i->ifa_flags & IFF_UP) && !(i->ifa_flags & IFF_LOOPBACK));
             if (chosen) {
                 id.address = address;
                 id.netmask = i->ifa_netmask ? numeric(i->ifa_netmask) : "";
@@ -103,7 +107,9 @@ Identity identityOf(const Instrument::Board& board, const std::string& listenHos
     if (id.address.empty()) {
         id.address = listenHost;
     }
-    if (!id.interfaceName.empty()) {
+    if (id.address.find(':') != std::string::npos) {
+        id.gateway = "::"; // read for IPv4 only
+    } else if (!id.interfaceName.empty()) {
         id.gateway = defaultGateway(id.interfaceName);
         id.dhcp = addressLeased(id.interfaceName, id.address);
         id.autoIp = linkLocal(id.address);
@@ -118,7 +124,15 @@ Identity identityOf(const Instrument::Board& board, const std::string& listenHos
     return id;
 }
 
-std::string welcomePage(const Identity& id, const std::string& token) {
+std::string welcomePage(const Identity& id, const std::string& token,
+                        const Instrument::Board& board) {
+    std::string frames;
+    for (const int code : board.recentCodes) {
+        if (!frames.empty()) {
+            frames += ", ";
+        }
+        frames += std::to_string(code);
+    }
     std::string resources;
     for (const std::string& r : id.resources) {
         resources += "<li><code>" + escaped(r) + "</code></li>";
@@ -164,16 +178,20 @@ std::string welcomePage(const Identity& id, const std::string& token) {
 <input type="hidden" name="token" value=")" +
            escaped(token) + R"(">
 <label for="code">Code, 0 to 127</label>
-<input id="code" name="code" type="number" min="0" max="127" step="1" required>
+<input id="code" name="code" type="number" min="0" max="127" step="1" required value=")" +
+           (board.lastCode ? std::to_string(*board.lastCode) : std::string()) + R"(">
 <label for="slider">Code, as a slider</label>
-<input id="slider" type="range" min="0" max="127" step="1">
+<input id="slider" type="range" min="0" max="127" step="1" value=")" +
+           std::to_string(board.lastCode.value_or(0)) + R"(">
 <button type="submit">Send</button>
 </form>
 <p id="said" role="status" aria-live="polite"></p>
 <h2>Last frames</h2>
-<p id="frames">none yet</p>
+<p id="frames">)" +
+           escaped(frames.empty() ? "none yet" : frames) + R"(</p>
 <h2>Errors</h2>
-<p id="failure">none</p>
+<p id="failure">)" +
+           escaped(board.lastFailure.value_or("none")) + R"(</p>
 </main>
 </body>
 </html>
@@ -201,18 +219,40 @@ const slider = document.getElementById("slider");
 const said = document.getElementById("said");
 const frames = document.getElementById("frames");
 const failure = document.getElementById("failure");
-// The field shows the board's code unless a code is being typed in it.
+// The field shows the board's code unless a code is being typed in it; a
+// click on Send moves the focus within the form, and must send what was
+// typed, not a code the poll put there meanwhile.
 let typing = false;
 code.addEventListener("input", () => { typing = true; });
-code.addEventListener("blur", () => { typing = false; });
+form.addEventListener("focusout", (event) => {
+  if (!form.contains(event.relatedTarget)) {
+    typing = false;
+  }
+});
 
+// One change on its way at a time, so that they reach the board in the
+// order they were made; of those made meanwhile, only the last is sent.
+let sending = false;
+let next = null;
 async function send(value) {
+  if (sending) {
+    next = value;
+    return;
+  }
+  sending = true;
   const body = new URLSearchParams({ code: value, token: form.elements.token.value });
   try {
-    const reply = await fetch("/wiper", { method: "POST", body, credentials: "same-origin" });
+    const reply = await fetch("/wiper", { method: "POST", body, credentials: "same-origin",
+                                          signal: AbortSignal.timeout(10000) });
     said.textContent = reply.ok ? "Code " + value + " sent." : "Not sent: " + (await reply.text());
   } catch (error) {
     said.textContent = "Not sent: the instrument does not answer.";
+  }
+  sending = false;
+  if (next !== null) {
+    const value = next;
+    next = null;
+    send(value);
   }
 }
 
@@ -230,7 +270,8 @@ slider.addEventListener("change", () => { code.value = slider.value; send(slider
 
 async function poll() {
   try {
-    const state = await (await fetch("/state", { cache: "no-store" })).json();
+    const state = await (await fetch("/state", { cache: "no-store",
+                                                 signal: AbortSignal.timeout(2000) })).json();
     if (!typing && state.code !== null) {
       code.value = state.code;
     }

@@ -22,10 +22,14 @@ struct Identity {
     std::string homepage;               // the page's own URL
 };
 
+// The identity for the address a client reached (or the listen address:
+// for 0.0.0.0 and ::, the first interface that is up and not the loopback).
 Identity identityOf(const Instrument::Board& board, const std::string& listenHost, int rawPort,
                     bool vxi11, int httpPort);
 
-std::string welcomePage(const Identity& identity, const std::string& token);
+// The page as it stands now; its script keeps it up to date.
+std::string welcomePage(const Identity& identity, const std::string& token,
+                        const Instrument::Board& board);
 extern const char* const pageScript;
 extern const char* const pageStyle;
 std::string stateJson(const Instrument::Board& board);

@@ -4,7 +4,10 @@
 #include "scpi/Sockets.h"
 #include "setup/CommandLine.h"
 
+#include <arpa/inet.h>
 #include <netdb.h>
+
+#include <cstdio>
 
 #include <QTest>
 
@@ -224,7 +227,8 @@ private slots:
         QCOMPARE(QString::fromStdString(line.options.listenAddress.host), host);
         QCOMPARE(QString::fromStdString(line.options.listenAddress.port), port);
     }
-    // Where a client is counted: a host given a whole IPv6 /64 is one place.
+    // Where a client is counted: each host on this machine's links on its
+    // own, and a host beyond, given a whole IPv6 /64, as one.
     void places_data() {
         QTest::addColumn<QString>("address");
         QTest::addColumn<QString>("place");
@@ -236,7 +240,8 @@ private slots:
         row("2001:db8:1:2:aaaa:bbbb:cccc:1", "2001:db8:1:2::/64");
         row("2001:db8:1:2::ffff", "2001:db8:1:2::/64");
         row("2001:db8:1:3::1", "2001:db8:1:3::/64");
-        row("fe80::1%1", "fe80::/64");
+        row("2001:db8:5:6::1", "2001:db8:5:6::1"); // on this machine's link
+        row("fe80::1%1", "fe80::1%1");
     }
     void places() {
         QFETCH(QString, address);
@@ -245,8 +250,9 @@ private slots:
         hints.ai_flags = AI_NUMERICHOST;
         addrinfo* found = nullptr;
         QCOMPARE(getaddrinfo(address.toStdString().c_str(), nullptr, &hints, &found), 0);
-        QCOMPARE(QString::fromStdString(placeOf(found->ai_addr)), place);
+        QString got = QString::fromStdString(placeOf(found->ai_addr, {"2001:db8:5:6::/64"}));
         freeaddrinfo(found);
+        QCOMPARE(got.replace("%lo", "%1"), place);
     }
 
     // The gateway the identification names, from the kernel's routing table.
@@ -257,16 +263,26 @@ private slots:
         QTest::newRow("another interface's") << "eth1" << "0.0.0.0";
         QTest::newRow("a route to its network only") << "eth2" << "0.0.0.0";
         QTest::newRow("a default route that is down") << "eth3" << "0.0.0.0";
+        QTest::newRow("two, the lower metric's") << "eth4" << "192.0.2.2";
     }
     void gateways() {
         QFETCH(QString, interface);
         QFETCH(QString, gateway);
+        // The kernel prints each address as the word it holds.
+        const auto word = [](const char* address) {
+            char text[9];
+            std::snprintf(text, sizeof text, "%08X", static_cast<unsigned>(inet_addr(address)));
+            return std::string(text);
+        };
+        const std::string route = word("192.0.2.254"), none = word("0.0.0.0");
         const std::string table =
             "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\n"
-            "eth1\t000200C0\t00000000\t0001\t0\t0\t0\t00FFFFFF\n"
-            "eth0\t00000000\tFE0200C0\t0003\t0\t0\t0\t00000000\n"
-            "eth2\t00000000\t00000000\t0001\t0\t0\t0\t00000000\n"
-            "eth3\t00000000\tFE0200C0\t0002\t0\t0\t0\t00000000\n";
+            "eth1\t" + word("192.0.2.0") + "\t" + none + "\t0001\t0\t0\t0\t" + word("255.255.255.0") + "\n"
+            "eth0\t" + none + "\t" + route + "\t0003\t0\t0\t0\t" + none + "\n"
+            "eth2\t" + none + "\t" + none + "\t0001\t0\t0\t0\t" + none + "\n"
+            "eth3\t" + none + "\t" + route + "\t0002\t0\t0\t0\t" + none + "\n"
+            "eth4\t" + none + "\t" + word("192.0.2.1") + "\t0003\t0\t0\t100\t" + none + "\n"
+            "eth4\t" + none + "\t" + word("192.0.2.2") + "\t0003\t0\t0\t50\t" + none + "\n";
         QCOMPARE(QString::fromStdString(defaultGateway(table, interface.toStdString())), gateway);
     }
 };
