@@ -26,6 +26,8 @@ public:
     // Closes the descriptor now; returns close's result (0 when there was none)
     // with errno as close left it.
     int reset();
+    // Gives the descriptor to a new owner, which closes it.
+    int release() { return std::exchange(fd_, -1); }
 
 private:
     int fd_ = -1;

@@ -271,14 +271,6 @@ void connectionNotice(void* cls, MHD_Connection* connection, void**,
     door->connectionClosed(connection);
 }
 
-MHD_Result admit(void* cls, const sockaddr* address, socklen_t) {
-    try {
-        return static_cast<HttpDoor*>(cls)->mayConnect(address) ? MHD_YES : MHD_NO;
-    } catch (...) {
-        return MHD_NO;
-    }
-}
-
 void completed(void*, MHD_Connection*, void** state, MHD_RequestTerminationCode) {
     delete static_cast<Request*>(*state);
     *state = nullptr;
@@ -301,36 +293,26 @@ HttpDoor::~HttpDoor() {
 }
 
 bool HttpDoor::open(const ListenAddress& address, int port) {
-    addrinfo hints{};
-    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV | AI_PASSIVE;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
     const std::string service = std::to_string(port);
-    if (getaddrinfo(address.host.c_str(), service.c_str(), &hints, &found) != 0) {
-        say_("the web page is not served: '" + printable(address.host) + "' is no address");
+    // A backlog for a burst of browsers' connections while one is served.
+    listener_ = Listener(listenOn({address.host, service}, say_, 64));
+    if (listener_.fd() < 0) {
+        say_("the web page is not served");
         return false;
     }
-    std::unique_ptr<addrinfo, void (*)(addrinfo*)> info(found, freeaddrinfo);
     // The library's own log is left off: a client's malformed request is not
-    // this server's failure, and would let anyone fill its log.
-    unsigned flags = MHD_USE_EPOLL;
-    if (found->ai_family == AF_INET6) {
-        // [::] takes IPv4 clients too, as the SCPI doors do.
-        flags |= address.host == "::" ? MHD_USE_DUAL_STACK : MHD_USE_IPv6;
-    }
-    // The library's failure leaves errno as its last system call did, or
-    // untouched: what is said is only what is known.
+    // this server's failure, and would let anyone fill its log. Its limit
+    // leaves room for connections shut to make room but not yet closed.
     errno = 0;
     daemon_ = MHD_start_daemon(
-        flags, static_cast<std::uint16_t>(port), &admit, this, &handle, this,
-        MHD_OPTION_SOCK_ADDR, found->ai_addr, MHD_OPTION_CONNECTION_LIMIT, connectionLimit,
-        MHD_OPTION_CONNECTION_TIMEOUT, idleSeconds, MHD_OPTION_CONNECTION_MEMORY_LIMIT,
+        MHD_USE_EPOLL | MHD_USE_NO_LISTEN_SOCKET, 0, nullptr, nullptr, &handle, this,
+        MHD_OPTION_CONNECTION_LIMIT, 2 * connectionLimit, MHD_OPTION_CONNECTION_TIMEOUT, idleSeconds, MHD_OPTION_CONNECTION_MEMORY_LIMIT,
         requestMemory, MHD_OPTION_NOTIFY_COMPLETED, &completed, nullptr,
         MHD_OPTION_DIGEST_AUTH_RANDOM, sizeof nonceSeed_, nonceSeed_, MHD_OPTION_NONCE_NC_SIZE,
         4096u, MHD_OPTION_NOTIFY_CONNECTION, &connectionNotice, this, MHD_OPTION_END);
     const auto* epoll = daemon_ ? MHD_get_daemon_info(daemon_, MHD_DAEMON_INFO_EPOLL_FD) : nullptr;
     if (!epoll) {
-        say_("the web page is not served: port " + service + " cannot be taken" +
+        say_("the web page is not served: its server cannot start" +
              (errno ? " (" + errorText(errno) + ")" : std::string()));
         return false;
     }
@@ -358,12 +340,16 @@ void HttpDoor::answerTo(const std::string& name) {
 
 void HttpDoor::watch(std::vector<pollfd>& watched) {
     watched.push_back({epoll_, POLLIN, 0});
+    watched.push_back({listener_.watched(), POLLIN, 0});
 }
 
 // Run when its descriptor is ready or its own timeout is due: the passes
 // the SCPI doors make cost it nothing.
 void HttpDoor::serve(const pollfd* ready) {
     dropLateRequests();
+    if (ready[1].revents != 0) {
+        takeConnections();
+    }
     MHD_UNSIGNED_LONG_LONG ms = 0;
     const bool due = MHD_get_timeout(daemon_, &ms) == MHD_YES && ms == 0;
     if (ready[0].revents != 0 || due || rerun_) {
@@ -374,7 +360,6 @@ void HttpDoor::serve(const pollfd* ready) {
         // put back by the next run): that run is due at once.
         rerun_ = connections() < before;
     }
-    makeRoom();
 }
 
 // The library's own timeout is for silence: a request that trickles in a
@@ -390,12 +375,37 @@ void HttpDoor::dropLateRequests() {
     }
 }
 
+// Connections waiting are taken, unless their place holds its share, and
+// handed to the library (which closes one it cannot take). A few at a pass:
+// each is read before more are taken, so that a crowd arriving behind a
+// client cannot push it out before its request is even read.
+void HttpDoor::takeConnections() {
+    std::string peer;
+    for (int taken = 0; taken < 4; ++taken) {
+        UniqueFd fd = listener_.accept(0, 1, peer, say_);
+        if (!fd) {
+            break;
+        }
+        sockaddr_storage from{};
+        socklen_t size = sizeof from;
+        if (::getpeername(fd.get(), reinterpret_cast<sockaddr*>(&from), &size) != 0 ||
+            !mayConnect(reinterpret_cast<const sockaddr*>(&from))) {
+            continue;
+        }
+        makeRoom();
+        MHD_add_connection(daemon_, fd.release(), reinterpret_cast<const sockaddr*>(&from), size);
+        rerun_ = true; // its first bytes may have come already
+    }
+}
+
 // At the limit, whoever comes next would wait until some connection ends:
 // the one whose request has waited longest (a request sent in half, a
 // connection kept open with nothing to ask) is shut to make room, so that
 // clients holding every place cannot keep the page from anyone else.
 void HttpDoor::makeRoom() {
-    if (connections() < connectionLimit) {
+    const auto open = std::count_if(peers_.begin(), peers_.end(),
+                                    [](const auto& p) { return p.second.fd >= 0; });
+    if (open < static_cast<long>(connectionLimit)) {
         return;
     }
     Peer* oldest = nullptr;
@@ -426,6 +436,9 @@ std::optional<Door::Clock::time_point> HttpDoor::nextDeadline() const {
             nearest = peer.began + requestTime;
         }
     }
+    if (const auto retry = listener_.retryAt(); retry && (!nearest || *retry < *nearest)) {
+        nearest = retry;
+    }
     return nearest;
 }
 
@@ -435,6 +448,7 @@ void HttpDoor::connectionStarted(MHD_Connection* connection, int fd, const socka
 
 void HttpDoor::connectionClosed(MHD_Connection* connection) {
     peers_.erase(connection);
+    listener_.clientLeft(); // a descriptor is free, if it was wanted
 }
 
 void HttpDoor::requestWhole(MHD_Connection* connection) {

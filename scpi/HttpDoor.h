@@ -2,6 +2,7 @@
 
 #include "instrument/Instrument.h"
 #include "scpi/Door.h"
+#include "scpi/Sockets.h"
 #include "scpi/WebPage.h"
 #include "setup/CommandLine.h"
 
@@ -17,7 +18,9 @@ struct MHD_Connection;
 
 // The instrument's web page, served by libmicrohttpd from the server's one
 // poll: its epoll descriptor is watched there and it runs when that is ready
-// or its own timeout is due; it has no thread of its own. A change (a code
+// or its own timeout is due; it has no thread of its own. Connections are
+// taken as the SCPI doors take theirs (set aside while out of descriptors,
+// counted by place) and handed to the library. A change (a code
 // for the wiper) goes through the same Board as the SCPI doors, so frames
 // never interleave. The page defends against the browser as well as the
 // network: a request naming another host (DNS rebinding) is refused; a
@@ -89,7 +92,6 @@ public:
     void connectionStarted(MHD_Connection* connection, int fd, const sockaddr* client);
     void connectionClosed(MHD_Connection* connection);
     void requestWhole(MHD_Connection* connection);
-    bool mayConnect(const sockaddr* client);
     // Where a client is, as connections and wrong passwords are counted.
     std::string placeOf(const sockaddr* client);
 
@@ -107,7 +109,9 @@ private:
     };
     unsigned connections() const;
     void dropLateRequests();
+    void takeConnections();
     void makeRoom();
+    bool mayConnect(const sockaddr* client);
     Reply change(const std::function<std::string(const char*)>& header, const std::string& body);
     // The session a request's cookie names (its identifier), if well formed.
     std::string sessionOf(const std::function<std::string(const char*)>& header) const;
@@ -117,6 +121,7 @@ private:
     Instrument::Board& board_;
     IdentityFor identity_;
     std::function<void(std::string)> say_;
+    Listener listener_;
     MHD_Daemon* daemon_ = nullptr;
     int epoll_ = -1;
     // A session's token is this key's hash of its identifier: nothing is

@@ -21,7 +21,8 @@ bool passing(int error) {
 
 } // namespace
 
-UniqueFd listenOn(const ListenAddress& address, const std::function<void(std::string)>& say) {
+UniqueFd listenOn(const ListenAddress& address, const std::function<void(std::string)>& say,
+                  int backlog) {
     addrinfo hints{};
     hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV | AI_PASSIVE;
     hints.ai_socktype = SOCK_STREAM;
@@ -37,7 +38,7 @@ UniqueFd listenOn(const ListenAddress& address, const std::function<void(std::st
         ::setsockopt(listener.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     }
     if (!listener || ::bind(listener.get(), found->ai_addr, found->ai_addrlen) != 0 ||
-        ::listen(listener.get(), 16) != 0) {
+        ::listen(listener.get(), backlog) != 0) {
         say("cannot listen on " + printable(address.host) + ":" + address.port + ": " +
             errorText(errno));
         return {};

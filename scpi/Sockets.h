@@ -16,7 +16,8 @@
 
 // A non-blocking listening socket on host:port (port "0": any free one);
 // nothing, having said why, when it cannot be made.
-UniqueFd listenOn(const ListenAddress& address, const std::function<void(std::string)>& say);
+UniqueFd listenOn(const ListenAddress& address, const std::function<void(std::string)>& say,
+                  int backlog = 16);
 
 // "127.0.0.1:5025", "[::1]:5025": a peer's address, or the one a socket is bound to.
 std::string addressText(const sockaddr_storage& address);

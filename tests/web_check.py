@@ -10,11 +10,13 @@ import http.client
 import json
 import os
 import re
+import resource
 import select
 import socket
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import xml.etree.ElementTree as ElementTree
 
@@ -187,6 +189,36 @@ try:  # the server closed all of them in one pass: the listening socket must be 
 except OSError as e:
     fail(f"the page after the most connections at once: {e}")
 server.terminate()
+server.wait(30)
+
+# Out of descriptors, the page waits for one to be freed, neither spinning nor filling its log.
+nofile = 24
+server = subprocess.Popen([sys.argv[1], "--port=sim", "--listen=127.0.0.1:0", f"--http-port={http_port}"],
+                          stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True,
+                          preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (nofile, nofile)))
+for line in server.stderr:
+    if "listening on 127.0.0.1:" in line:
+        raw_port = int(line.rsplit(":", 1)[1])
+    if "web page on port" in line:
+        break
+said = []
+threading.Thread(target=lambda: [said.append(line) for line in server.stderr], daemon=True).start()
+descriptors, held = lambda: len(os.listdir(f"/proc/{server.pid}/fd")), []
+while descriptors() < nofile:
+    count, deadline = descriptors(), time.monotonic() + 10
+    held.append(socket.create_connection(("127.0.0.1", raw_port), timeout=10))
+    while descriptors() == count and time.monotonic() < deadline:
+        time.sleep(0.01)
+waiting = socket.create_connection(("127.0.0.1", http_port), timeout=10)
+waiting.sendall(b"GET /state HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n")
+cpu = lambda: sum(int(f) for f in open(f"/proc/{server.pid}/stat").read().rsplit(")", 1)[1].split()[11:13])
+before = cpu()
+time.sleep(1.0)  # a measurement window, not a synchronisation
+spent = (cpu() - before) / os.sysconf("SC_CLK_TCK")
+check("out of descriptors: CPU in 1 s, and lines said", (spent < 0.3, len(said) <= 3), (True, True))
+held.pop().close()
+check("the page once a descriptor was freed", waiting.recv(100).startswith(b"HTTP/1.1 200"), True)
+server.kill()
 server.wait(30)
 
 # A page that cannot be served ends the start (its port taken); a password with no page is misuse.
