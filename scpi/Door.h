@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-// One way into the instrument (the raw socket, VXI-11): its sockets are
+// One way into the instrument (the raw socket, VXI-11, the web page): its sockets are
 // watched in the server's one poll, and it serves what they say. Every door
 // runs its sessions' commands through the one Board, so frames never
 // interleave whichever doors the controllers came through.

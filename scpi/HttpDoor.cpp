@@ -309,7 +309,7 @@ bool HttpDoor::open(const ListenAddress& address, int port) {
         MHD_OPTION_CONNECTION_LIMIT, 2 * connectionLimit, MHD_OPTION_CONNECTION_TIMEOUT, idleSeconds, MHD_OPTION_CONNECTION_MEMORY_LIMIT,
         requestMemory, MHD_OPTION_NOTIFY_COMPLETED, &completed, nullptr,
         MHD_OPTION_DIGEST_AUTH_RANDOM, sizeof nonceSeed_, nonceSeed_, MHD_OPTION_NONCE_NC_SIZE,
-        4096u, MHD_OPTION_NOTIFY_CONNECTION, &connectionNotice, this, MHD_OPTION_END);
+        noncesHeld, MHD_OPTION_NOTIFY_CONNECTION, &connectionNotice, this, MHD_OPTION_END);
     const auto* epoll = daemon_ ? MHD_get_daemon_info(daemon_, MHD_DAEMON_INFO_EPOLL_FD) : nullptr;
     if (!epoll) {
         say_("the web page is not served: its server cannot start" +

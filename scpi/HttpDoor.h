@@ -40,6 +40,7 @@ public:
     static constexpr std::size_t requestMemory = 16 * 1024; // a request's line, headers and body
     static constexpr std::size_t bodyLimit = 256;
     static constexpr unsigned nonceSeconds = 300; // a Digest nonce's life
+    static constexpr unsigned noncesHeld = 4096;  // nonces whose counts are kept against replay
     static constexpr std::size_t placesSlowed = 1024; // places held to a wait, at most
 
     // The identity the page and the XML give, for the address a request

@@ -113,6 +113,10 @@ for name, method, headers, body, expected in (
         ("through a name in brackets", "POST", {"Host": "[::1]evil.example", "Origin": self},
          f"code=1&token={token}", 421),
         ("through a port of letters", "POST", {"Host": "localhost:abc", "Origin": self}, f"code=1&token={token}", 421),
+        ("through a name with a dot after it", "POST", {"Host": "localhost.", "Origin": "http://localhost."},
+         f"code=1&token={token}", 421),
+        ("named as the loopback in IPv6", "POST", {"Host": f"[::1]:{http_port}", "Origin": f"http://[::1]:{http_port}"},
+         f"code=44&token={token}", 200),
         ("from a foreign origin", "POST", {"Origin": "http://evil.example"}, f"code=2&token={token}", 403),
         ("from nowhere said", "POST", {}, f"code=3&token={token}", 403),
         ("without the token", "POST", {"Origin": self}, "code=4", 403),
@@ -140,7 +144,7 @@ with socket.create_connection(("127.0.0.1", raw_port), timeout=10) as scpi:
     scpi.sendall(b"WIP 77;*OPC?\n")
     check("a code set over SCPI", scpi.recv(100), b"1\n")
 check("the state the page shows", request("GET", "/state")[2],
-      '{"code":77,"frames":[42,43,77],"failure":null}')
+      '{"code":77,"frames":[42,43,44,77],"failure":null}')
 
 # 100 requests sent in half, from one address and then from a hundred, keep no one else from the
 # page or the SCPI door: past the limit, the request waiting longest makes room.
