@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cctype>
 #include <cstring>
+#include <strings.h>
 #include <memory>
 #include <optional>
 
@@ -20,7 +21,6 @@ namespace {
 // What a request holds while its body arrives.
 struct Request {
     std::string body;
-    bool tooLong = false;
 };
 
 std::string lower(std::string text) {
@@ -74,21 +74,42 @@ std::string formField(const std::string& body, const std::string& name) {
     return {};
 }
 
-// A cookie's value from a Cookie header ("a=1; b=2"); empty when absent.
-std::string cookieValue(const std::string& cookies, const std::string& name) {
+// Every value a Cookie header ("a=1; b=2") gives a name: a page on another
+// port of this host can set a cookie of the same name (cookies do not keep
+// ports apart), and it may come first.
+std::vector<std::string> cookieValues(const std::string& cookies, const std::string& name) {
+    std::vector<std::string> values;
     std::size_t at = 0;
-    while (at < cookies.size()) {
+    while (at < cookies.size() && values.size() < 8) {
         const std::size_t end = std::min(cookies.find(';', at), cookies.size());
         std::size_t from = at;
         while (from < end && cookies[from] == ' ') {
             ++from;
         }
         if (cookies.compare(from, name.size() + 1, name + "=") == 0) {
-            return cookies.substr(from + name.size() + 1, end - from - name.size() - 1);
+            values.push_back(cookies.substr(from + name.size() + 1, end - from - name.size() - 1));
         }
         at = end + 1;
     }
-    return {};
+    return values;
+}
+
+// How many times a request names a header (a request naming two hosts is
+// malformed: which one is meant cannot be told).
+unsigned timesNamed(MHD_Connection* connection, const char* name) {
+    struct Count {
+        const char* name;
+        unsigned times;
+    } count{name, 0};
+    MHD_get_connection_values(
+        connection, MHD_HEADER_KIND,
+        [](void* cls, MHD_ValueKind, const char* key, const char*) {
+            auto* c = static_cast<Count*>(cls);
+            c->times += strcasecmp(key, c->name) == 0;
+            return MHD_YES;
+        },
+        &count);
+    return count.times;
 }
 
 // The address a connection came in on, as a Host header would name it.
@@ -208,16 +229,23 @@ MHD_Result handleRequest(HttpDoor& door, MHD_Connection* connection, const char*
                          void** state) {
     auto* request = static_cast<Request*>(*state);
     if (!request) {
-        *state = request = new Request;
-        if (std::strcmp(method, "POST") == 0) {
-            return MHD_YES; // the body comes next
+        // Answered at the next call, once the library knows the request
+        // whole: an answer given now would close the connection.
+        *state = new Request;
+        const char* length =
+            MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Content-Length");
+        if (length && !readDecimal(length, HttpDoor::bodyLimit)) {
+            // A body past the bound is refused before it is read (and
+            // before a client that asks is told to go on).
+            return respond(connection, {413, textType, "The request is too long.\n"});
         }
+        return MHD_YES;
     }
     if (*uploadSize > 0) {
-        const std::size_t room =
-            HttpDoor::bodyLimit - std::min(HttpDoor::bodyLimit, request->body.size());
-        request->tooLong = request->tooLong || *uploadSize > room;
-        request->body.append(upload, std::min(*uploadSize, room));
+        if (request->body.size() + *uploadSize > HttpDoor::bodyLimit) {
+            return MHD_NO; // a body of no stated length past the bound: closed
+        }
+        request->body.append(upload, *uploadSize);
         *uploadSize = 0;
         return MHD_YES;
     }
@@ -235,8 +263,9 @@ MHD_Result handleRequest(HttpDoor& door, MHD_Connection* connection, const char*
         }
     }
     const HttpDoor::Reply reply =
-        request->tooLong ? HttpDoor::Reply{413, textType, "The request is too long.\n"}
-                         : door.answer(method, url, header, request->body, local);
+        timesNamed(connection, "Host") > 1
+            ? HttpDoor::Reply{400, textType, "A request names one host.\n"}
+            : door.answer(method, url, header, request->body, local);
     return respond(connection, reply);
 }
 
@@ -355,9 +384,8 @@ void HttpDoor::serve(const pollfd* ready) {
     if (ready[0].revents != 0 || due || rerun_) {
         const unsigned before = connections();
         MHD_run(daemon_);
-        // A run that closed connections may have left the listening socket
-        // out of the epoll set (it is taken out at the connection limit and
-        // put back by the next run): that run is due at once.
+        // A run that closed connections may let the library go on with
+        // others it could not serve meanwhile: that run is due at once.
         rerun_ = connections() < before;
     }
 }
@@ -513,12 +541,15 @@ bool HttpDoor::knownHost(const std::string& host, const std::string& localAddres
            (hosts_.count(lower(*name)) > 0 || lower(*name) == lower(localAddress));
 }
 
-std::string HttpDoor::sessionOf(const std::function<std::string(const char*)>& header) const {
-    const std::string id = cookieValue(header("Cookie"), cookieName_);
-    const bool wellFormed = id.size() == 32 && std::all_of(id.begin(), id.end(), [](char c) {
-                                return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
-                            });
-    return wellFormed ? id : std::string();
+std::vector<std::string> HttpDoor::sessionsOf(
+    const std::function<std::string(const char*)>& header) const {
+    std::vector<std::string> ids = cookieValues(header("Cookie"), cookieName_);
+    std::erase_if(ids, [](const std::string& id) {
+        return id.size() != 32 || !std::all_of(id.begin(), id.end(), [](char c) {
+            return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+        });
+    });
+    return ids;
 }
 
 // The page, with its session's token; a browser without a session is given
@@ -526,7 +557,8 @@ std::string HttpDoor::sessionOf(const std::function<std::string(const char*)>& h
 HttpDoor::Reply HttpDoor::welcome(const std::function<std::string(const char*)>& header,
                                   const std::string& localAddress) {
     Reply reply{200, "text/html; charset=utf-8", {}};
-    std::string session = sessionOf(header);
+    const auto sessions = sessionsOf(header);
+    std::string session = sessions.empty() ? std::string() : sessions.front();
     if (session.empty()) {
         session = randomHex(16);
         reply.cookie = cookieName_ + "=" + session + "; Path=/; HttpOnly; SameSite=Strict";
@@ -581,8 +613,11 @@ HttpDoor::Reply HttpDoor::change(const std::function<std::string(const char*)>& 
     if (!sameOrigin) {
         return {403, textType, "A change must come from this page.\n"};
     }
-    const std::string session = sessionOf(header);
-    if (session.empty() || !sameText(formField(body, "token"), keyedHash(sessionKey_, session))) {
+    const auto sessions = sessionsOf(header);
+    const std::string token = formField(body, "token");
+    if (std::none_of(sessions.begin(), sessions.end(), [&](const std::string& session) {
+            return sameText(token, keyedHash(sessionKey_, session));
+        })) {
         return {403, textType, "The page's token is missing or old: reload the page.\n"};
     }
     const auto code = readDecimal(formField(body, "code"), 127);

@@ -114,8 +114,8 @@ private:
     void makeRoom();
     bool mayConnect(const sockaddr* client);
     Reply change(const std::function<std::string(const char*)>& header, const std::string& body);
-    // The session a request's cookie names (its identifier), if well formed.
-    std::string sessionOf(const std::function<std::string(const char*)>& header) const;
+    // The sessions a request's cookies name (their identifiers), those well formed.
+    std::vector<std::string> sessionsOf(const std::function<std::string(const char*)>& header) const;
     Reply welcome(const std::function<std::string(const char*)>& header,
                   const std::string& localAddress);
 

@@ -1,5 +1,6 @@
 #include "scpi/WebPage.h"
 
+#include "port/MessageText.h"
 #include "scpi/NetworkFacts.h"
 
 #include <ifaddrs.h>
@@ -65,10 +66,11 @@ Identity identityOf(const Instrument::Board& board, const std::string& listenHos
     id.firmware = fields[3];
     char host[256] = "";
     ::gethostname(host, sizeof host - 1);
-    id.hostname = host;
+    id.hostname = printable(host); // whatever it holds, the page and the XML stay UTF-8
     // The interface the page is served on: the one holding the listen
     // address, or the first that is up and not the loopback.
     std::map<std::string, std::string> macs;
+    std::string kernelName; // the chosen interface's own name, to ask the kernel of it
     ifaddrs* list = nullptr;
     if (getifaddrs(&list) == 0) {
         for (ifaddrs* i = list; i; i = i->ifa_next) {
@@ -99,7 +101,8 @@ Identity identityOf(const Instrument::Board& board, const std::string& listenHos
                 id.address = address;
                 id.netmask = i->ifa_netmask ? numeric(i->ifa_netmask) : "";
                 id.mac = macs[i->ifa_name];
-                id.interfaceName = i->ifa_name;
+                id.interfaceName = printable(i->ifa_name);
+                kernelName = i->ifa_name;
             }
         }
         freeifaddrs(list);
@@ -110,8 +113,8 @@ Identity identityOf(const Instrument::Board& board, const std::string& listenHos
     if (id.address.find(':') != std::string::npos) {
         id.gateway = "::"; // read for IPv4 only
     } else if (!id.interfaceName.empty()) {
-        id.gateway = defaultGateway(id.interfaceName);
-        id.dhcp = addressLeased(id.interfaceName, id.address);
+        id.gateway = defaultGateway(kernelName);
+        id.dhcp = addressLeased(kernelName, id.address);
         id.autoIp = linkLocal(id.address);
     }
     const std::string at =

@@ -115,6 +115,8 @@ for name, method, headers, body, expected in (
         ("through a port of letters", "POST", {"Host": "localhost:abc", "Origin": self}, f"code=1&token={token}", 421),
         ("through a name with a dot after it", "POST", {"Host": "localhost.", "Origin": "http://localhost."},
          f"code=1&token={token}", 421),
+        ("with a cookie of its name set by a page on another port, first", "POST",
+         {"Origin": self, "Cookie": f"{session.split('=')[0]}=junk; {session}"}, f"code=45&token={token}", 200),
         ("named as the loopback in IPv6", "POST", {"Host": f"[::1]:{http_port}", "Origin": f"http://[::1]:{http_port}"},
          f"code=44&token={token}", 200),
         ("from a foreign origin", "POST", {"Origin": "http://evil.example"}, f"code=2&token={token}", 403),
@@ -140,11 +142,15 @@ for name, method, headers, body, expected in (
     else:
         check(f"a change {name}: no frame", frames(), before)
 
+with socket.create_connection(("127.0.0.1", http_port), timeout=10) as s:
+    s.sendall(b"GET /state HTTP/1.1\r\nHost: 127.0.0.1\r\nHost: evil.example\r\n\r\n")
+    check("a request naming two hosts", s.recv(100).split(b" ")[1], b"400")
+check("a state asked for twice a second keeps its connection", request("GET", "/state")[1].get("Connection"), None)
 with socket.create_connection(("127.0.0.1", raw_port), timeout=10) as scpi:
     scpi.sendall(b"WIP 77;*OPC?\n")
     check("a code set over SCPI", scpi.recv(100), b"1\n")
 check("the state the page shows", request("GET", "/state")[2],
-      '{"code":77,"frames":[42,43,44,77],"failure":null}')
+      '{"code":77,"frames":[42,43,45,44,77],"failure":null}')
 
 # 100 requests sent in half, from one address and then from a hundred, keep no one else from the
 # page or the SCPI door: past the limit, the request waiting longest makes room.
