@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cctype>
 #include <cstring>
+#include <stdexcept>
 #include <strings.h>
 #include <memory>
 #include <optional>
@@ -181,21 +182,22 @@ MHD_Result respond(MHD_Connection* connection, const HttpDoor::Reply& reply,
 // A change on a page with a password: HTTP Digest as admin first. Nothing
 // when it may go on; else the answer given. The library says no alike for a
 // wrong password and for a nonce it no longer holds (worn out by others, or
-// old): only an answer whose response does not match the password counts
-// against its place, so that nobody can lock another out by wearing nonces
-// out, and a right one with a nonce gone is told to try a fresh one.
+// old): every answer refused counts against its place unless it shows the
+// password (which nobody without it can fake), so that nobody can lock
+// another out by wearing nonces out, a right one with a nonce gone is told
+// to try a fresh one, and no way of putting a guess escapes the count.
 std::optional<MHD_Result> passwordChecked(HttpDoor& door, MHD_Connection* connection,
                                           const std::string& authorization) {
     const auto* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
     if (!info || !info->client_addr) {
         return MHD_NO;
     }
-    const std::string place = door.placeOf(info->client_addr);
+    const std::string place = placeOf(info->client_addr, {});
     if (const auto wait = door.waitBeforeTrying(place)) {
-        return respond(connection,
-                       {429, textType,
-                        "Wrong passwords: try again in " + std::to_string(*wait) + " s.\n"},
-                       std::to_string(*wait));
+        std::string text = "Wrong passwords: try again in ";
+        text += std::to_string(*wait);
+        text += " s.\n";
+        return respond(connection, {429, textType, text}, std::to_string(*wait));
     }
     const int checked =
         authorization.empty()
@@ -206,11 +208,9 @@ std::optional<MHD_Result> passwordChecked(HttpDoor& door, MHD_Connection* connec
         door.passwordTried(place, true);
         return std::nullopt;
     }
-    const auto answered =
-        authorization.empty()
-            ? std::nullopt
-            : digestAnswersWith(authorization, "POST", "admin", door.password());
-    if (answered == false) {
+    const bool known = !authorization.empty() &&
+                       digestAnswersWith(authorization, "POST", realm, "admin", door.password());
+    if (!authorization.empty() && !known) {
         door.passwordTried(place, false);
     }
     MHD_Response* response = responseOf({401, textType, "Changes need the password (user admin).\n"});
@@ -218,8 +218,7 @@ std::optional<MHD_Result> passwordChecked(HttpDoor& door, MHD_Connection* connec
         return MHD_NO;
     }
     const MHD_Result queued = MHD_queue_auth_fail_response2(
-        connection, realm, realm, response, answered == true ? MHD_YES : MHD_NO,
-        MHD_DIGEST_ALG_SHA256);
+        connection, realm, realm, response, known ? MHD_YES : MHD_NO, MHD_DIGEST_ALG_SHA256);
     MHD_destroy_response(response);
     return queued;
 }
@@ -255,18 +254,23 @@ MHD_Result handleRequest(HttpDoor& door, MHD_Connection* connection, const char*
         const char* value = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, name);
         return std::string(value ? value : "");
     };
+    if (timesNamed(connection, "Host") > 1) {
+        return respond(connection, {400, textType, "A request names one host.\n"});
+    }
     const std::string local = localAddressOf(connection);
+    // The password is asked for last, of a change that is otherwise this
+    // page's own: a page elsewhere can neither prompt for it nor spend the
+    // tries of the one who knows it.
     if (!door.password().empty() && std::strcmp(url, "/wiper") == 0 &&
         std::strcmp(method, "POST") == 0 && door.knownHost(header("Host"), local)) {
+        if (const auto refusal = door.notFromThisPage(header, request->body)) {
+            return respond(connection, *refusal);
+        }
         if (const auto refused = passwordChecked(door, connection, header("Authorization"))) {
             return *refused;
         }
     }
-    const HttpDoor::Reply reply =
-        timesNamed(connection, "Host") > 1
-            ? HttpDoor::Reply{400, textType, "A request names one host.\n"}
-            : door.answer(method, url, header, request->body, local);
-    return respond(connection, reply);
+    return respond(connection, door.answer(method, url, header, request->body, local));
 }
 
 // The library's callbacks: C frames that nothing may be thrown across. A
@@ -309,11 +313,7 @@ void completed(void*, MHD_Connection*, void** state, MHD_RequestTerminationCode)
 
 HttpDoor::HttpDoor(Instrument::Board& board, IdentityFor identity,
                    std::function<void(std::string)> say)
-    : board_(board), identity_(std::move(identity)), say_(std::move(say)),
-      sessionKey_(randomHex(32)) {
-    const std::string seed = randomHex(sizeof nonceSeed_ / 2);
-    std::memcpy(nonceSeed_, seed.data(), sizeof nonceSeed_);
-}
+    : board_(board), identity_(std::move(identity)), say_(std::move(say)) {}
 
 HttpDoor::~HttpDoor() {
     if (daemon_) {
@@ -323,6 +323,14 @@ HttpDoor::~HttpDoor() {
 
 bool HttpDoor::open(const ListenAddress& address, int port) {
     const std::string service = std::to_string(port);
+    try {
+        sessionKey_ = randomHex(32);
+        const std::string seed = randomHex(sizeof nonceSeed_ / 2);
+        std::memcpy(nonceSeed_, seed.data(), sizeof nonceSeed_);
+    } catch (const std::runtime_error& e) {
+        say_(std::string("the web page is not served: ") + e.what());
+        return false;
+    }
     // A backlog for a burst of browsers' connections while one is served.
     listener_ = Listener(listenOn({address.host, service}, say_, 64));
     if (listener_.fd() < 0) {
@@ -341,8 +349,11 @@ bool HttpDoor::open(const ListenAddress& address, int port) {
         noncesHeld, MHD_OPTION_NOTIFY_CONNECTION, &connectionNotice, this, MHD_OPTION_END);
     const auto* epoll = daemon_ ? MHD_get_daemon_info(daemon_, MHD_DAEMON_INFO_EPOLL_FD) : nullptr;
     if (!epoll) {
-        say_("the web page is not served: its server cannot start" +
-             (errno ? " (" + errorText(errno) + ")" : std::string()));
+        std::string why = "the web page is not served: its server cannot start";
+        if (errno) {
+            why += " (" + errorText(errno) + ")";
+        }
+        say_(why);
         return false;
     }
     epoll_ = epoll->epoll_fd;
@@ -355,6 +366,7 @@ bool HttpDoor::open(const ListenAddress& address, int port) {
     const std::string name = lower(host);
     hosts_ = {"localhost", "127.0.0.1", "::1", name, name.substr(0, name.find('.')) + ".local",
               lower(address.host)};
+    ownNames_ = hosts_;
     say_("web page on port " + service);
     return true;
 }
@@ -364,6 +376,11 @@ void HttpDoor::answerTo(const std::string& name) {
     if (!known.empty() && known.back() == '.') {
         known.pop_back();
     }
+    // A name given up (after a clash) may be another host's now.
+    if (!mdnsName_.empty() && !ownNames_.count(mdnsName_)) {
+        hosts_.erase(mdnsName_);
+    }
+    mdnsName_ = known;
     hosts_.insert(known);
 }
 
@@ -416,12 +433,29 @@ void HttpDoor::takeConnections() {
         }
         sockaddr_storage from{};
         socklen_t size = sizeof from;
-        if (::getpeername(fd.get(), reinterpret_cast<sockaddr*>(&from), &size) != 0 ||
-            !mayConnect(reinterpret_cast<const sockaddr*>(&from))) {
+        if (::getpeername(fd.get(), reinterpret_cast<sockaddr*>(&from), &size) != 0) {
+            continue; // gone already
+        }
+        const std::string place = placeOf(reinterpret_cast<const sockaddr*>(&from));
+        if (!mayConnect(place)) {
+            if (fullPlaces_.insert(place).second) { // said once while it stays full
+                say_("web page: clients from " + place + " refused while it holds " +
+                     std::to_string(connectionsPerPlace) + " connections, the most from one place");
+            }
             continue;
         }
         makeRoom();
-        MHD_add_connection(daemon_, fd.release(), reinterpret_cast<const sockaddr*>(&from), size);
+        errno = 0;
+        if (MHD_add_connection(daemon_, fd.release(), reinterpret_cast<const sockaddr*>(&from),
+                               size) != MHD_YES) {
+            if (!addFailed_) { // said once until one is taken again
+                say_("web page: a client cannot be served now" +
+                     (errno ? ": " + errorText(errno) : std::string()));
+                addFailed_ = true;
+            }
+            continue;
+        }
+        addFailed_ = false;
         rerun_ = true; // its first bytes may have come already
     }
 }
@@ -475,7 +509,10 @@ void HttpDoor::connectionStarted(MHD_Connection* connection, int fd, const socka
 }
 
 void HttpDoor::connectionClosed(MHD_Connection* connection) {
-    peers_.erase(connection);
+    if (const auto found = peers_.find(connection); found != peers_.end()) {
+        fullPlaces_.erase(found->second.place);
+        peers_.erase(found);
+    }
     listener_.clientLeft(); // a descriptor is free, if it was wanted
 }
 
@@ -495,8 +532,22 @@ std::string HttpDoor::placeOf(const sockaddr* client) {
     return ::placeOf(client, onLink_);
 }
 
-bool HttpDoor::mayConnect(const sockaddr* client) {
-    const std::string place = placeOf(client);
+// Read from the kernel at most every few seconds for each address a client
+// reaches: a page reloaded in a loop costs no more than one that is not.
+const Identity& HttpDoor::identityFor(const std::string& localAddress) {
+    const auto now = Clock::now();
+    auto found = identities_.find(localAddress);
+    if (found == identities_.end() || now - found->second.second >= std::chrono::seconds(5)) {
+        if (identities_.size() >= 16) {
+            identities_.clear(); // bounded: a machine has few addresses
+        }
+        identities_[localAddress] = {identity_(localAddress), now};
+        found = identities_.find(localAddress);
+    }
+    return found->second.first;
+}
+
+bool HttpDoor::mayConnect(const std::string& place) const {
     return std::count_if(peers_.begin(), peers_.end(),
                          [&](const auto& p) { return p.second.place == place; }) <
            static_cast<long>(connectionsPerPlace);
@@ -563,7 +614,7 @@ HttpDoor::Reply HttpDoor::welcome(const std::function<std::string(const char*)>&
         session = randomHex(16);
         reply.cookie = cookieName_ + "=" + session + "; Path=/; HttpOnly; SameSite=Strict";
     }
-    reply.body = welcomePage(identity_(localAddress), keyedHash(sessionKey_, session), board_);
+    reply.body = welcomePage(identityFor(localAddress), keyedHash(sessionKey_, session), board_);
     return reply;
 }
 
@@ -595,7 +646,7 @@ HttpDoor::Reply HttpDoor::answer(const std::string& method, const std::string& u
         return {200, "application/json", stateJson(board_)};
     }
     if (url == "/lxi/identification") {
-        return {200, "text/xml; charset=utf-8", identificationXml(identity_(localAddress))};
+        return {200, "text/xml; charset=utf-8", identificationXml(identityFor(localAddress))};
     }
     return {404, textType, "Nothing here.\n"};
 }
@@ -603,22 +654,31 @@ HttpDoor::Reply HttpDoor::answer(const std::string& method, const std::string& u
 // A change must come from this page: its own origin (a browser says which
 // page sent a request), and the token given with the page to this browser's
 // session, which another site can neither read nor send.
-HttpDoor::Reply HttpDoor::change(const std::function<std::string(const char*)>& header,
-                                 const std::string& body) {
-    const std::string self = "http://" + header("Host");
+std::optional<HttpDoor::Reply> HttpDoor::notFromThisPage(
+    const std::function<std::string(const char*)>& header, const std::string& body) const {
+    std::string self = "http://";
+    self += header("Host");
     const std::string origin = header("Origin");
     const std::string referer = header("Referer");
     const bool sameOrigin =
         origin.empty() ? lower(referer).rfind(lower(self) + "/", 0) == 0 : lower(origin) == lower(self);
     if (!sameOrigin) {
-        return {403, textType, "A change must come from this page.\n"};
+        return Reply{403, textType, "A change must come from this page.\n"};
     }
     const auto sessions = sessionsOf(header);
     const std::string token = formField(body, "token");
     if (std::none_of(sessions.begin(), sessions.end(), [&](const std::string& session) {
             return sameText(token, keyedHash(sessionKey_, session));
         })) {
-        return {403, textType, "The page's token is missing or old: reload the page.\n"};
+        return Reply{403, textType, "The page's token is missing or old: reload the page.\n"};
+    }
+    return std::nullopt;
+}
+
+HttpDoor::Reply HttpDoor::change(const std::function<std::string(const char*)>& header,
+                                 const std::string& body) {
+    if (auto refusal = notFromThisPage(header, body)) {
+        return *refusal;
     }
     const auto code = readDecimal(formField(body, "code"), 127);
     if (!code) {

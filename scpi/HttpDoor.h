@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -53,8 +54,8 @@ public:
     // Changes need this password, as user admin, by HTTP Digest; none: open.
     void requirePassword(std::string password) { password_ = std::move(password); }
     const std::string& password() const { return password_; }
-    // Wrong passwords from one place (as connections are counted) are
-    // slowed: each doubles the wait before it may try again (a second, then
+    // Wrong passwords from one place (an IPv4 address, an IPv6 /64: a host
+    // may take any address of its /64) are slowed: each doubles the wait before it may try again (a second, then
     // two... a minute); an hour without one forgives them.
     std::optional<int> waitBeforeTrying(const std::string& place) const;
     void passwordTried(const std::string& place, bool right);
@@ -112,8 +113,17 @@ private:
     void dropLateRequests();
     void takeConnections();
     void makeRoom();
-    bool mayConnect(const sockaddr* client);
+    bool mayConnect(const std::string& place) const;
+    const Identity& identityFor(const std::string& localAddress);
     Reply change(const std::function<std::string(const char*)>& header, const std::string& body);
+
+public:
+    // Why a change is not this page's own (another origin, no or another
+    // session's token), if it is not.
+    std::optional<Reply> notFromThisPage(const std::function<std::string(const char*)>& header,
+                                         const std::string& body) const;
+
+private:
     // The sessions a request's cookies name (their identifiers), those well formed.
     std::vector<std::string> sessionsOf(const std::function<std::string(const char*)>& header) const;
     Reply welcome(const std::function<std::string(const char*)>& header,
@@ -130,7 +140,12 @@ private:
     std::string sessionKey_;
     std::string cookieName_; // with the port: two instruments on one host keep apart
     char nonceSeed_[32] = {}; // what the Digest nonces are made from
-    std::set<std::string> hosts_; // the names this instrument answers to
+    std::set<std::string> hosts_;    // the names this instrument answers to
+    std::set<std::string> ownNames_; // of those, the ones it has whatever mDNS says
+    std::string mdnsName_;
+    std::set<std::string> fullPlaces_; // places told that they hold their share
+    bool addFailed_ = false;           // a client the library would not take was told
+    std::map<std::string, std::pair<Identity, Clock::time_point>> identities_; // by address reached
     std::string password_;
     std::map<std::string, Tries> tries_; // wrong passwords by place
     std::map<MHD_Connection*, Peer> peers_;

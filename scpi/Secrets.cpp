@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <map>
+#include <optional>
 #include <stdexcept>
 
 namespace {
@@ -96,29 +97,29 @@ std::string keyedHash(const std::string& key, const std::string& text) {
     return hex(digest, sizeof digest);
 }
 
-std::optional<bool> digestAnswersWith(const std::string& authorization, const std::string& method,
-                                      const std::string& user, const std::string& password) {
+bool digestAnswersWith(const std::string& authorization, const std::string& method,
+                       const std::string& realm, const std::string& user,
+                       const std::string& password) {
     const auto fields = digestFields(authorization);
     if (!fields) {
-        return std::nullopt;
+        return false;
     }
     const auto field = [&](const char* name) {
         const auto found = fields->find(name);
         return found == fields->end() ? std::string() : found->second;
     };
-    const std::string algorithm = field("algorithm");
-    if (field("username") != user || (algorithm != "SHA-256" && algorithm != "sha-256") ||
-        field("nonce").empty() || field("response").size() != 2 * SHA256_DIGEST_SIZE) {
-        return std::nullopt;
+    if (field("username") != user || field("response").size() != 2 * SHA256_DIGEST_SIZE) {
+        return false;
     }
-    const std::string known = sha256(user + ":" + field("realm") + ":" + password);
+    const std::string known = sha256(user + ":" + realm + ":" + password);
     const std::string request = sha256(method + ":" + field("uri"));
-    const std::string expected =
-        field("qop").empty()
-            ? sha256(known + ":" + field("nonce") + ":" + request)
-            : sha256(known + ":" + field("nonce") + ":" + field("nc") + ":" + field("cnonce") + ":" +
-                     field("qop") + ":" + request);
-    std::string given = field("response");
+    std::string answer = known;
+    answer += ":" + field("nonce") + ":";
+    if (!field("qop").empty()) {
+        answer += field("nc") + ":" + field("cnonce") + ":" + field("qop") + ":";
+    }
+    const std::string expected = sha256(answer + request);
+    const std::string given = field("response");
     unsigned char differ = 0;
     for (std::size_t i = 0; i < expected.size(); ++i) {
         const char c = given[i] >= 'A' && given[i] <= 'F' ? static_cast<char>(given[i] - 'A' + 'a')

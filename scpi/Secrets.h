@@ -1,6 +1,5 @@
 #pragma once
 
-#include <optional>
 #include <string>
 
 // What the web page keeps secret, and how it tells a wrong password from a
@@ -13,9 +12,9 @@ std::string randomHex(std::size_t bytes);
 // HMAC-SHA-256 of text under key, in hexadecimal.
 std::string keyedHash(const std::string& key, const std::string& text);
 
-// Whether an Authorization header answers a SHA-256 Digest challenge for
-// user with password (its response matches whatever nonce it names);
-// nothing when it is no such answer (another scheme, user or algorithm, a
-// field missing), which cannot succeed and so is no guess at the password.
-std::optional<bool> digestAnswersWith(const std::string& authorization, const std::string& method,
-                                      const std::string& user, const std::string& password);
+// Whether an Authorization header answers a SHA-256 Digest challenge of
+// realm for user with password (its response matches whatever nonce it
+// names); false for anything else.
+bool digestAnswersWith(const std::string& authorization, const std::string& method,
+                       const std::string& realm, const std::string& user,
+                       const std::string& password);

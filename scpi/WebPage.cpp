@@ -222,16 +222,29 @@ const slider = document.getElementById("slider");
 const said = document.getElementById("said");
 const frames = document.getElementById("frames");
 const failure = document.getElementById("failure");
-// The field shows the board's code unless a code is being typed in it; a
-// click on Send moves the focus within the form, and must send what was
-// typed, not a code the poll put there meanwhile.
+// The field shows the board's code unless a code is being typed in it: from
+// a key pressed there until it is sent, or until the focus has left the
+// form with no button held down in it (a click on Send must send what was
+// typed, not a code the poll put there meanwhile; some browsers take the
+// focus from the field and give it to nothing when a button is pressed).
 let typing = false;
+let pressing = false;
 code.addEventListener("input", () => { typing = true; });
-form.addEventListener("focusout", (event) => {
-  if (!form.contains(event.relatedTarget)) {
+form.addEventListener("pointerdown", () => { pressing = true; });
+document.addEventListener("pointerup", () => { setTimeout(() => { pressing = false; }, 0); });
+function stillTyping() {
+  if (typing && !pressing && !form.contains(document.activeElement)) {
     typing = false;
   }
-});
+  return typing;
+}
+
+// A request given up after ms, in browsers with or without AbortSignal.timeout.
+function giveUpAfter(ms) {
+  const controller = new AbortController();
+  setTimeout(() => controller.abort(), ms);
+  return controller.signal;
+}
 
 // One change on its way at a time, so that they reach the board in the
 // order they were made; of those made meanwhile, only the last is sent.
@@ -246,7 +259,7 @@ async function send(value) {
   const body = new URLSearchParams({ code: value, token: form.elements.token.value });
   try {
     const reply = await fetch("/wiper", { method: "POST", body, credentials: "same-origin",
-                                          signal: AbortSignal.timeout(10000) });
+                                          signal: giveUpAfter(10000) });
     said.textContent = reply.ok ? "Code " + value + " sent." : "Not sent: " + (await reply.text());
   } catch (error) {
     said.textContent = "Not sent: the instrument does not answer.";
@@ -274,8 +287,8 @@ slider.addEventListener("change", () => { code.value = slider.value; send(slider
 async function poll() {
   try {
     const state = await (await fetch("/state", { cache: "no-store",
-                                                 signal: AbortSignal.timeout(2000) })).json();
-    if (!typing && state.code !== null) {
+                                                 signal: giveUpAfter(2000) })).json();
+    if (!stillTyping() && state.code !== null) {
       code.value = state.code;
     }
     if (document.activeElement !== slider && state.code !== null) {

@@ -145,7 +145,14 @@ for name, method, headers, body, expected in (
 with socket.create_connection(("127.0.0.1", http_port), timeout=10) as s:
     s.sendall(b"GET /state HTTP/1.1\r\nHost: 127.0.0.1\r\nHost: evil.example\r\n\r\n")
     check("a request naming two hosts", s.recv(100).split(b" ")[1], b"400")
-check("a state asked for twice a second keeps its connection", request("GET", "/state")[1].get("Connection"), None)
+polls = http.client.HTTPConnection("127.0.0.1", http_port, timeout=10)
+polls.request("GET", "/state")
+polls.getresponse().read()
+first = polls.sock
+polls.request("GET", "/state")
+polls.getresponse().read()
+check("a state asked for twice a second, twice on one connection", polls.sock is first and first is not None, True)
+polls.close()
 with socket.create_connection(("127.0.0.1", raw_port), timeout=10) as scpi:
     scpi.sendall(b"WIP 77;*OPC?\n")
     check("a code set over SCPI", scpi.recv(100), b"1\n")
@@ -256,15 +263,17 @@ check("the page without a password", request("GET", "/")[0], 200)
 token = open_page()
 
 
-def digest(challenge, password, cnonce_first=False, nonce=None, method="POST", uri="/wiper"):
-    """An Authorization header answering a SHA-256 Digest challenge (or another nonce)."""
+def digest(challenge, password, cnonce_first=False, nonce=None, edit=lambda header: header, method="POST",
+           uri="/wiper"):
+    """An Authorization header answering a SHA-256 Digest challenge (or another nonce), edited."""
     fields = dict(re.findall(r'(\w+)="?([^",]*)"?', challenge))
     h = lambda text: hashlib.sha256(text.encode()).hexdigest()
     realm, nonce = fields["realm"], nonce or fields["nonce"]
     answer = h(f"{h('admin:' + realm + ':' + password)}:{nonce}:00000001:0a4f113b:auth:{h(method + ':' + uri)}")
     parts = [f'username="admin"', f'realm="{realm}"', f'nonce="{nonce}"', f'uri="{uri}"', "algorithm=SHA-256",
              f'response="{answer}"', "qop=auth", "nc=00000001", 'cnonce="0a4f113b"', f'opaque="{fields["opaque"]}"']
-    return "Digest " + ", ".join(sorted(parts, key=lambda p: not p.startswith("cnonce")) if cnonce_first else parts)
+    return edit("Digest " + ", ".join(sorted(parts, key=lambda p: not p.startswith("cnonce")) if cnonce_first
+                                      else parts))
 
 
 change = {**form, "Origin": self}
@@ -278,7 +287,12 @@ for name, source, password, shape, then in (
         ("a wrong password", "127.0.0.1", "guess", {}, 429),
         ("a wrong one, its cnonce first", "127.0.0.4", "guess", {"cnonce_first": True}, 429),
         ("a wrong one to an earlier nonce", "127.0.0.5", "guess", {"nonce": "earlier"}, 429),
-        ("the right one to a nonce never given", "127.0.0.6", "bench secret", {"nonce": "f" * 72}, 401)):
+        ("the right one to a nonce never given", "127.0.0.6", "bench secret", {"nonce": "f" * 72}, 401),
+        ("a wrong one naming no algorithm", "127.0.0.7", "guess",
+         {"edit": lambda h: h.replace("algorithm=SHA-256, ", "")}, 429),
+        ("a wrong one with a space after a name's =", "127.0.0.8", "guess",
+         {"edit": lambda h: h.replace('username="admin"', 'username= "admin"')}, 429),
+        ("a wrong one naming its user twice", "127.0.0.9", "guess", {"edit": lambda h: h + ', username="x"'}, 429)):
     first = request("POST", "/wiper", change, body, source=source)[1]["WWW-Authenticate"]
     latest = request("POST", "/wiper", change, body, source=source)[1]["WWW-Authenticate"]
     if shape.get("nonce") == "earlier":
