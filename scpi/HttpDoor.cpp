@@ -9,13 +9,13 @@
 #include <sys/socket.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cctype>
+#include <cerrno>
 #include <cstring>
-#include <stdexcept>
-#include <strings.h>
 #include <memory>
 #include <optional>
+#include <stdexcept>
+#include <strings.h>
 
 namespace {
 
@@ -213,7 +213,8 @@ std::optional<MHD_Result> passwordChecked(HttpDoor& door, MHD_Connection* connec
     if (!authorization.empty() && !known) {
         door.passwordTried(place, false);
     }
-    MHD_Response* response = responseOf({401, textType, "Changes need the password (user admin).\n"});
+    MHD_Response* response =
+        responseOf({401, textType, "Changes need the password (user admin).\n"});
     if (!response) {
         return MHD_NO;
     }
@@ -343,10 +344,11 @@ bool HttpDoor::open(const ListenAddress& address, int port) {
     errno = 0;
     daemon_ = MHD_start_daemon(
         MHD_USE_EPOLL | MHD_USE_NO_LISTEN_SOCKET, 0, nullptr, nullptr, &handle, this,
-        MHD_OPTION_CONNECTION_LIMIT, 2 * connectionLimit, MHD_OPTION_CONNECTION_TIMEOUT, idleSeconds, MHD_OPTION_CONNECTION_MEMORY_LIMIT,
-        requestMemory, MHD_OPTION_NOTIFY_COMPLETED, &completed, nullptr,
-        MHD_OPTION_DIGEST_AUTH_RANDOM, sizeof nonceSeed_, nonceSeed_, MHD_OPTION_NONCE_NC_SIZE,
-        noncesHeld, MHD_OPTION_NOTIFY_CONNECTION, &connectionNotice, this, MHD_OPTION_END);
+        MHD_OPTION_CONNECTION_LIMIT, 2 * connectionLimit, MHD_OPTION_CONNECTION_TIMEOUT,
+        idleSeconds, MHD_OPTION_CONNECTION_MEMORY_LIMIT, requestMemory, MHD_OPTION_NOTIFY_COMPLETED,
+        &completed, nullptr, MHD_OPTION_DIGEST_AUTH_RANDOM, sizeof nonceSeed_, nonceSeed_,
+        MHD_OPTION_NONCE_NC_SIZE, noncesHeld, MHD_OPTION_NOTIFY_CONNECTION, &connectionNotice, this,
+        MHD_OPTION_END);
     const auto* epoll = daemon_ ? MHD_get_daemon_info(daemon_, MHD_DAEMON_INFO_EPOLL_FD) : nullptr;
     if (!epoll) {
         std::string why = "the web page is not served: its server cannot start";
@@ -364,8 +366,9 @@ bool HttpDoor::open(const ListenAddress& address, int port) {
     char host[256] = "";
     ::gethostname(host, sizeof host - 1);
     const std::string name = lower(host);
-    hosts_ = {"localhost", "127.0.0.1", "::1", name, name.substr(0, name.find('.')) + ".local",
-              lower(address.host)};
+    hosts_ = {
+        "localhost",        "127.0.0.1", "::1", name, name.substr(0, name.find('.')) + ".local",
+        lower(address.host)};
     ownNames_ = hosts_;
     say_("web page on port " + service);
     return true;
@@ -465,8 +468,8 @@ void HttpDoor::takeConnections() {
 // connection kept open with nothing to ask) is shut to make room, so that
 // clients holding every place cannot keep the page from anyone else.
 void HttpDoor::makeRoom() {
-    const auto open = std::count_if(peers_.begin(), peers_.end(),
-                                    [](const auto& p) { return p.second.fd >= 0; });
+    const auto open =
+        std::count_if(peers_.begin(), peers_.end(), [](const auto& p) { return p.second.fd >= 0; });
     if (open < static_cast<long>(connectionLimit)) {
         return;
     }
@@ -548,9 +551,9 @@ const Identity& HttpDoor::identityFor(const std::string& localAddress) {
 }
 
 bool HttpDoor::mayConnect(const std::string& place) const {
-    return std::count_if(peers_.begin(), peers_.end(),
-                         [&](const auto& p) { return p.second.place == place; }) <
-           static_cast<long>(connectionsPerPlace);
+    return std::count_if(peers_.begin(), peers_.end(), [&](const auto& p) {
+               return p.second.place == place;
+           }) < static_cast<long>(connectionsPerPlace);
 }
 
 std::optional<int> HttpDoor::waitBeforeTrying(const std::string& place) const {
@@ -573,9 +576,10 @@ void HttpDoor::passwordTried(const std::string& place, bool right) {
         // Bounded: the places forgiven go first, else the one free soonest.
         std::erase_if(tries_, [&](const auto& t) { return now - t.second.notBefore >= forgiven; });
         if (tries_.size() >= placesSlowed) {
-            tries_.erase(std::min_element(tries_.begin(), tries_.end(), [](const auto& a, const auto& b) {
-                return a.second.notBefore < b.second.notBefore;
-            }));
+            tries_.erase(
+                std::min_element(tries_.begin(), tries_.end(), [](const auto& a, const auto& b) {
+                    return a.second.notBefore < b.second.notBefore;
+                }));
         }
     }
     Tries& t = tries_[place];
@@ -592,13 +596,13 @@ bool HttpDoor::knownHost(const std::string& host, const std::string& localAddres
            (hosts_.count(lower(*name)) > 0 || lower(*name) == lower(localAddress));
 }
 
-std::vector<std::string> HttpDoor::sessionsOf(
-    const std::function<std::string(const char*)>& header) const {
+std::vector<std::string>
+HttpDoor::sessionsOf(const std::function<std::string(const char*)>& header) const {
     std::vector<std::string> ids = cookieValues(header("Cookie"), cookieName_);
     std::erase_if(ids, [](const std::string& id) {
         return id.size() != 32 || !std::all_of(id.begin(), id.end(), [](char c) {
-            return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
-        });
+                   return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+               });
     });
     return ids;
 }
@@ -626,9 +630,8 @@ HttpDoor::Reply HttpDoor::answer(const std::string& method, const std::string& u
     }
     const bool reading = method == "GET" || method == "HEAD";
     if (url == "/wiper") {
-        return method == "POST"
-                   ? change(header, body)
-                   : Reply{405, textType, "A code is sent with POST.\n", "POST"};
+        return method == "POST" ? change(header, body)
+                                : Reply{405, textType, "A code is sent with POST.\n", "POST"};
     }
     if (!reading) {
         return {405, textType, "Only reading, here.\n", "GET, HEAD"};
@@ -654,14 +657,15 @@ HttpDoor::Reply HttpDoor::answer(const std::string& method, const std::string& u
 // A change must come from this page: its own origin (a browser says which
 // page sent a request), and the token given with the page to this browser's
 // session, which another site can neither read nor send.
-std::optional<HttpDoor::Reply> HttpDoor::notFromThisPage(
-    const std::function<std::string(const char*)>& header, const std::string& body) const {
+std::optional<HttpDoor::Reply>
+HttpDoor::notFromThisPage(const std::function<std::string(const char*)>& header,
+                          const std::string& body) const {
     std::string self = "http://";
     self += header("Host");
     const std::string origin = header("Origin");
     const std::string referer = header("Referer");
-    const bool sameOrigin =
-        origin.empty() ? lower(referer).rfind(lower(self) + "/", 0) == 0 : lower(origin) == lower(self);
+    const bool sameOrigin = origin.empty() ? lower(referer).rfind(lower(self) + "/", 0) == 0
+                                           : lower(origin) == lower(self);
     if (!sameOrigin) {
         return Reply{403, textType, "A change must come from this page.\n"};
     }

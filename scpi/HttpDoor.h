@@ -40,8 +40,8 @@ public:
     static constexpr auto requestTime = std::chrono::seconds(10);
     static constexpr std::size_t requestMemory = 16 * 1024; // a request's line, headers and body
     static constexpr std::size_t bodyLimit = 256;
-    static constexpr unsigned nonceSeconds = 300; // a Digest nonce's life
-    static constexpr unsigned noncesHeld = 4096;  // nonces whose counts are kept against replay
+    static constexpr unsigned nonceSeconds = 300;     // a Digest nonce's life
+    static constexpr unsigned noncesHeld = 4096;      // nonces whose counts are kept against replay
     static constexpr std::size_t placesSlowed = 1024; // places held to a wait, at most
 
     // The identity the page and the XML give, for the address a request
@@ -55,8 +55,8 @@ public:
     void requirePassword(std::string password) { password_ = std::move(password); }
     const std::string& password() const { return password_; }
     // Wrong passwords from one place (an IPv4 address, an IPv6 /64: a host
-    // may take any address of its /64) are slowed: each doubles the wait before it may try again (a second, then
-    // two... a minute); an hour without one forgives them.
+    // may take any address of its /64) are slowed: each doubles the wait before it may try again (a
+    // second, then two... a minute); an hour without one forgives them.
     std::optional<int> waitBeforeTrying(const std::string& place) const;
     void passwordTried(const std::string& place, bool right);
     // Serves on port of the listen address's host; false, having said why,
@@ -76,7 +76,8 @@ public:
 
     struct Reply {
         Reply(unsigned status, std::string type, std::string body, std::string allow = {})
-            : status(status), type(std::move(type)), body(std::move(body)), allow(std::move(allow)) {}
+            : status(status), type(std::move(type)), body(std::move(body)),
+              allow(std::move(allow)) {}
         unsigned status;
         std::string type;
         std::string body;
@@ -125,7 +126,8 @@ public:
 
 private:
     // The sessions a request's cookies name (their identifiers), those well formed.
-    std::vector<std::string> sessionsOf(const std::function<std::string(const char*)>& header) const;
+    std::vector<std::string>
+    sessionsOf(const std::function<std::string(const char*)>& header) const;
     Reply welcome(const std::function<std::string(const char*)>& header,
                   const std::string& localAddress);
 
@@ -138,8 +140,8 @@ private:
     // A session's token is this key's hash of its identifier: nothing is
     // kept per session, so no number of sessions can push one out.
     std::string sessionKey_;
-    std::string cookieName_; // with the port: two instruments on one host keep apart
-    char nonceSeed_[32] = {}; // what the Digest nonces are made from
+    std::string cookieName_;         // with the port: two instruments on one host keep apart
+    char nonceSeed_[32] = {};        // what the Digest nonces are made from
     std::set<std::string> hosts_;    // the names this instrument answers to
     std::set<std::string> ownNames_; // of those, the ones it has whatever mDNS says
     std::string mdnsName_;

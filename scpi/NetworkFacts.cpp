@@ -11,8 +11,8 @@
 
 #include <charconv>
 #include <cstring>
-#include <optional>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 namespace {

@@ -144,7 +144,7 @@ int runScpi(int argc, char** argv, std::shared_ptr<PortOutput> replacement) {
         }
         unsigned short httpPort = 0;
         HttpDoor* pageDoor = nullptr; // told its mDNS name
-        bool started = true; // a page asked for and not served is a failure to start
+        bool started = true;          // a page asked for and not served is a failure to start
         if (line.options.httpPort != 0) {
             const int port = line.options.httpPort;
             auto page = std::make_unique<HttpDoor>(

@@ -122,8 +122,8 @@ bool digestAnswersWith(const std::string& authorization, const std::string& meth
     const std::string given = field("response");
     unsigned char differ = 0;
     for (std::size_t i = 0; i < expected.size(); ++i) {
-        const char c = given[i] >= 'A' && given[i] <= 'F' ? static_cast<char>(given[i] - 'A' + 'a')
-                                                           : given[i];
+        const char c =
+            given[i] >= 'A' && given[i] <= 'F' ? static_cast<char>(given[i] - 'A' + 'a') : given[i];
         differ |= static_cast<unsigned char>(c ^ expected[i]);
     }
     return differ == 0;

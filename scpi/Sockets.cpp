@@ -185,9 +185,8 @@ void tellLost(const std::string& who, int error, const std::function<void(std::s
 
 std::string hostText(const sockaddr* address) {
     char host[NI_MAXHOST] = "";
-    getnameinfo(address,
-                address->sa_family == AF_INET ? sizeof(sockaddr_in) : sizeof(sockaddr_in6), host,
-                sizeof host, nullptr, 0, NI_NUMERICHOST);
+    getnameinfo(address, address->sa_family == AF_INET ? sizeof(sockaddr_in) : sizeof(sockaddr_in6),
+                host, sizeof host, nullptr, 0, NI_NUMERICHOST);
     std::string text = host;
     // An IPv4 client of a socket that takes both is the IPv4 address it is.
     if (text.rfind("::ffff:", 0) == 0 && text.find('.') != std::string::npos) {

@@ -93,10 +93,9 @@ Identity identityOf(const Instrument::Board& board, const std::string& listenHos
             std::string address = numeric(i->ifa_addr);
             address = address.substr(0, address.find('%'));
             const bool any = listenHost == "0.0.0.0" || listenHost == "::";
-            const bool chosen =
-                address == listenHost ||
-                (any && id.address.empty() && i->ifa_addr->sa_family == AF_INET &&
-                 (i->ifa_flags & IFF_UP) && !(i->ifa_flags & IFF_LOOPBACK));
+            const bool chosen = address == listenHost ||
+                                (any && id.address.empty() && i->ifa_addr->sa_family == AF_INET &&
+                                 (i->ifa_flags & IFF_UP) && !(i->ifa_flags & IFF_LOOPBACK));
             if (chosen) {
                 id.address = address;
                 id.netmask = i->ifa_netmask ? numeric(i->ifa_netmask) : "";
@@ -334,7 +333,8 @@ std::string stateJson(const Instrument::Board& board) {
     json += board.lastCode ? std::to_string(*board.lastCode) : std::string("null");
     json += ",\"frames\":[";
     for (std::size_t i = 0; i < board.recentCodes.size(); ++i) {
-        if (i) json += ',';
+        if (i)
+            json += ',';
         json += std::to_string(board.recentCodes[i]);
     }
     json += "],\"failure\":";
@@ -365,8 +365,8 @@ std::string identificationXml(const Identity& id) {
 )" + resources +
            "    <Hostname>" + escaped(id.hostname) + "</Hostname>\n    <IPAddress>" +
            escaped(id.address) + "</IPAddress>\n    <SubnetMask>" + escaped(id.netmask) +
-           "</SubnetMask>\n    <MACAddress>" + escaped(id.mac) +
-           "</MACAddress>\n    <Gateway>" + escaped(id.gateway) + "</Gateway>\n    <DHCPEnabled>" +
-           (id.dhcp ? "true" : "false") + "</DHCPEnabled>\n    <AutoIPEnabled>" +
-           (id.autoIp ? "true" : "false") + "</AutoIPEnabled>\n  </Interface>\n</LXIDevice>\n";
+           "</SubnetMask>\n    <MACAddress>" + escaped(id.mac) + "</MACAddress>\n    <Gateway>" +
+           escaped(id.gateway) + "</Gateway>\n    <DHCPEnabled>" + (id.dhcp ? "true" : "false") +
+           "</DHCPEnabled>\n    <AutoIPEnabled>" + (id.autoIp ? "true" : "false") +
+           "</AutoIPEnabled>\n  </Interface>\n</LXIDevice>\n";
 }

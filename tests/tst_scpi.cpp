@@ -259,11 +259,16 @@ private slots:
     void gateways_data() {
         QTest::addColumn<QString>("interface");
         QTest::addColumn<QString>("gateway");
-        QTest::newRow("its default route") << "eth0" << "192.0.2.254";
-        QTest::newRow("another interface's") << "eth1" << "0.0.0.0";
-        QTest::newRow("a route to its network only") << "eth2" << "0.0.0.0";
-        QTest::newRow("a default route that is down") << "eth3" << "0.0.0.0";
-        QTest::newRow("two, the lower metric's") << "eth4" << "192.0.2.2";
+        QTest::newRow("its default route") << "eth0"
+                                           << "192.0.2.254";
+        QTest::newRow("another interface's") << "eth1"
+                                             << "0.0.0.0";
+        QTest::newRow("a route to its network only") << "eth2"
+                                                     << "0.0.0.0";
+        QTest::newRow("a default route that is down") << "eth3"
+                                                      << "0.0.0.0";
+        QTest::newRow("two, the lower metric's") << "eth4"
+                                                 << "192.0.2.2";
     }
     void gateways() {
         QFETCH(QString, interface);
@@ -277,12 +282,23 @@ private slots:
         const std::string route = word("192.0.2.254"), none = word("0.0.0.0");
         const std::string table =
             "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\n"
-            "eth1\t" + word("192.0.2.0") + "\t" + none + "\t0001\t0\t0\t0\t" + word("255.255.255.0") + "\n"
-            "eth0\t" + none + "\t" + route + "\t0003\t0\t0\t0\t" + none + "\n"
-            "eth2\t" + none + "\t" + none + "\t0001\t0\t0\t0\t" + none + "\n"
-            "eth3\t" + none + "\t" + route + "\t0002\t0\t0\t0\t" + none + "\n"
-            "eth4\t" + none + "\t" + word("192.0.2.1") + "\t0003\t0\t0\t100\t" + none + "\n"
-            "eth4\t" + none + "\t" + word("192.0.2.2") + "\t0003\t0\t0\t50\t" + none + "\n";
+            "eth1\t" +
+            word("192.0.2.0") + "\t" + none + "\t0001\t0\t0\t0\t" + word("255.255.255.0") +
+            "\n"
+            "eth0\t" +
+            none + "\t" + route + "\t0003\t0\t0\t0\t" + none +
+            "\n"
+            "eth2\t" +
+            none + "\t" + none + "\t0001\t0\t0\t0\t" + none +
+            "\n"
+            "eth3\t" +
+            none + "\t" + route + "\t0002\t0\t0\t0\t" + none +
+            "\n"
+            "eth4\t" +
+            none + "\t" + word("192.0.2.1") + "\t0003\t0\t0\t100\t" + none +
+            "\n"
+            "eth4\t" +
+            none + "\t" + word("192.0.2.2") + "\t0003\t0\t0\t50\t" + none + "\n";
         QCOMPARE(QString::fromStdString(defaultGateway(table, interface.toStdString())), gateway);
     }
 };
