@@ -113,11 +113,16 @@ bool digestAnswersWith(const std::string& authorization, const std::string& meth
     }
     const std::string known = sha256(user + ":" + realm + ":" + password);
     const std::string request = sha256(method + ":" + field("uri"));
+    // Built by appending: GCC 12 at -O3 warns falsely about a literal added
+    // to a temporary string.
     std::string answer = known;
-    answer += ":" + field("nonce") + ":";
-    if (!field("qop").empty()) {
-        answer += field("nc") + ":" + field("cnonce") + ":" + field("qop") + ":";
+    for (const char* name : {"nonce", "nc", "cnonce", "qop"}) {
+        if (std::string(name) == "nonce" || !field("qop").empty()) {
+            answer += ':';
+            answer += field(name);
+        }
     }
+    answer += ':';
     const std::string expected = sha256(answer + request);
     const std::string given = field("response");
     unsigned char differ = 0;
