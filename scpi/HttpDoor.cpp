@@ -5,14 +5,12 @@
 #include "scpi/Sockets.h"
 
 #include <microhttpd.h>
-#include <netdb.h>
 #include <sys/socket.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
-#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <strings.h>
